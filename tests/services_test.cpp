@@ -1,0 +1,112 @@
+// Binding ntdll's timer services, and the operations behind the two slots.
+#include "timer_doubles.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Services, BindingFillsBothSlotsFromNtdllAndUnbindingClearsThem)
+{
+    HMODULE ntdll = BindTimerServices();
+    ASSERT_NE(ntdll, nullptr);
+    EXPECT_EQ(ntdll, GetModuleHandleW(L"ntdll.dll"));
+    EXPECT_EQ(reinterpret_cast<void *>(pNtQueryTimerResolution),
+              reinterpret_cast<void *>(GetProcAddress(ntdll, "NtQueryTimerResolution")));
+    EXPECT_EQ(reinterpret_cast<void *>(pNtSetTimerResolution),
+              reinterpret_cast<void *>(GetProcAddress(ntdll, "NtSetTimerResolution")));
+    EXPECT_NE(pNtQueryTimerResolution, nullptr);
+    EXPECT_NE(pNtSetTimerResolution, nullptr);
+
+    // A reading from the real service is consistent.
+    ResolutionReading r = QueryResolution();
+    EXPECT_GE(r.maxPeriod, r.curPeriod);
+    EXPECT_GE(r.curPeriod, r.minPeriod);
+    EXPECT_GT(r.minPeriod, 0u);
+
+    UnbindTimerServices(ntdll);
+    EXPECT_EQ(pNtQueryTimerResolution, nullptr);
+    EXPECT_EQ(pNtSetTimerResolution, nullptr);
+    // ntdll stays loaded: the process's own reference outlives ours.
+    EXPECT_EQ(GetModuleHandleW(L"ntdll.dll"), ntdll);
+}
+
+// Records the out-pointers it is given and writes what the test asks for.
+struct QueryScript {
+    int calls;
+    PULONG out[3];
+    ULONG values[3];
+    LONG status;
+} g_script;
+
+LONG NTAPI ScriptedQuery(PULONG maximumTime, PULONG minimumTime, PULONG currentTime)
+{
+    ++g_script.calls;
+    g_script.out[0] = maximumTime;
+    g_script.out[1] = minimumTime;
+    g_script.out[2] = currentTime;
+    *maximumTime = g_script.values[0];
+    *minimumTime = g_script.values[1];
+    *currentTime = g_script.values[2];
+    return g_script.status;
+}
+
+LONG NTAPI SilentFailingQuery(PULONG, PULONG, PULONG)
+{
+    ++g_script.calls;
+    return LONG(0xC0000022); // STATUS_ACCESS_DENIED, nothing written
+}
+
+TEST(Services, QueryReadsTheThreeOutValuesInOrderFromOneCall)
+{
+    g_script = {0, {}, {156250, 5000, 10000}, 0};
+    pNtQueryTimerResolution = ScriptedQuery;
+    ResolutionReading r = QueryResolution();
+    EXPECT_EQ(g_script.calls, 1);
+    EXPECT_EQ(r.maxPeriod, 156250u);
+    EXPECT_EQ(r.minPeriod, 5000u);
+    EXPECT_EQ(r.curPeriod, 10000u);
+    EXPECT_NE(g_script.out[0], g_script.out[1]);
+    EXPECT_NE(g_script.out[1], g_script.out[2]);
+    pNtQueryTimerResolution = nullptr;
+}
+
+TEST(Services, MissingOrFailingQueryGivesAReadingOfZeros)
+{
+    static const struct {
+        const char *what;
+        NtQueryTimerResolutionFn query;
+        LONG status;
+        int calls;
+    } cases[] = {
+        {"no query service", nullptr, 0, 0},
+        {"failure that writes the out-values", ScriptedQuery, LONG(0xC0000001), 1},
+        {"failure that leaves them unwritten", SilentFailingQuery, 0, 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        g_script = {0, {}, {0xDEADBEEF, 0xDEADBEEF, 0xDEADBEEF}, c.status};
+        pNtQueryTimerResolution = c.query;
+        ResolutionReading r = QueryResolution();
+        EXPECT_EQ(g_script.calls, c.calls);
+        EXPECT_EQ(r.maxPeriod, 0u);
+        EXPECT_EQ(r.minPeriod, 0u);
+        EXPECT_EQ(r.curPeriod, 0u);
+    }
+    pNtQueryTimerResolution = nullptr;
+}
+
+TEST(Services, SetKernelResolutionPassesPeriodAndFlagOnce)
+{
+    UseRecordingServices({});
+    SetKernelResolution(5000, TRUE);
+    SetKernelResolution(156250, FALSE); // a withdrawal still names a period
+    EXPECT_EQ(Describe(RecordedCalls()), Describe({SetCall(5000, TRUE), SetCall(156250, FALSE)}));
+
+    // With the set service missing nothing is called, and nothing breaks.
+    pNtSetTimerResolution = nullptr;
+    SetKernelResolution(5000, TRUE);
+    EXPECT_EQ(Describe(RecordedCalls()), Describe({SetCall(5000, TRUE), SetCall(156250, FALSE)}));
+    pNtQueryTimerResolution = nullptr;
+}
+
+} // namespace

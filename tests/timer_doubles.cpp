@@ -1,0 +1,87 @@
+#include "timer_doubles.h"
+
+#include <mmsystem.h>
+
+#include <sstream>
+
+namespace {
+
+std::vector<TimerCall> g_calls;
+std::vector<ResolutionReading> g_readings;
+size_t g_nextReading = 0;
+
+LONG NTAPI RecordQuery(PULONG maximumTime, PULONG minimumTime, PULONG currentTime)
+{
+    g_calls.push_back(QueryCall());
+    const ResolutionReading &r = g_readings[g_nextReading < g_readings.size() ? g_nextReading++ : g_readings.size() - 1];
+    *maximumTime = r.maxPeriod;
+    *minimumTime = r.minPeriod;
+    *currentTime = r.curPeriod;
+    return 0;
+}
+
+LONG NTAPI RecordSet(ULONG desiredTime, BOOLEAN setResolution, PULONG actualTime)
+{
+    g_calls.push_back(SetCall(desiredTime, setResolution));
+    *actualTime = desiredTime;
+    return 0;
+}
+
+MMRESULT WINAPI RecordBegin(UINT period)
+{
+    g_calls.push_back(BeginCall(period));
+    return TIMERR_NOERROR;
+}
+
+MMRESULT WINAPI RecordEnd(UINT period)
+{
+    g_calls.push_back(EndCall(period));
+    return TIMERR_NOERROR;
+}
+
+} // namespace
+
+// The product code calls timeBeginPeriod and timeEndPeriod through their import
+// slots, exactly as in the shipped program; the test program is linked without
+// winmm and fills those slots with the recorders instead.
+extern "C" {
+extern MMRESULT(WINAPI *const kv_imp_timeBeginPeriod)(UINT) __asm__("__imp__timeBeginPeriod@4");
+extern MMRESULT(WINAPI *const kv_imp_timeEndPeriod)(UINT) __asm__("__imp__timeEndPeriod@4");
+MMRESULT(WINAPI *const kv_imp_timeBeginPeriod)(UINT) = RecordBegin;
+MMRESULT(WINAPI *const kv_imp_timeEndPeriod)(UINT) = RecordEnd;
+}
+
+std::string Describe(const std::vector<TimerCall> &calls)
+{
+    std::ostringstream out;
+    for (const TimerCall &c : calls) {
+        switch (c.kind) {
+        case TimerCall::Query: out << "Query "; break;
+        case TimerCall::Set: out << "Set(" << c.period << "," << int(c.set) << ") "; break;
+        case TimerCall::Begin: out << "timeBeginPeriod(" << c.period << ") "; break;
+        case TimerCall::End: out << "timeEndPeriod(" << c.period << ") "; break;
+        }
+    }
+    return calls.empty() ? "(no calls)" : out.str();
+}
+
+TimerCall QueryCall() { return {TimerCall::Query, 0, 0}; }
+TimerCall SetCall(ULONG desired, BOOLEAN set) { return {TimerCall::Set, desired, set}; }
+TimerCall BeginCall(UINT ms) { return {TimerCall::Begin, ms, 0}; }
+TimerCall EndCall(UINT ms) { return {TimerCall::End, ms, 0}; }
+
+void UseRecordingServices(std::vector<ResolutionReading> readings)
+{
+    g_calls.clear();
+    g_readings = std::move(readings);
+    if (g_readings.empty())
+        g_readings.push_back({0, 0, 0});
+    g_nextReading = 0;
+    pNtQueryTimerResolution = RecordQuery;
+    pNtSetTimerResolution = RecordSet;
+}
+
+std::vector<TimerCall> &RecordedCalls()
+{
+    return g_calls;
+}
