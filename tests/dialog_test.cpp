@@ -1,0 +1,183 @@
+// The dialog procedure on a real dialog made from the program's own template,
+// with recording doubles in the timer slots.
+#include "main_dialog.h"
+#include "resource.h"
+#include "timer_doubles.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::wstring Text(HWND window)
+{
+    TextBuffer text;
+    GetWindowTextW(window, text, TEXT_BUFFER_UNITS);
+    return text;
+}
+
+std::wstring ItemText(HWND list, int index)
+{
+    TextBuffer text;
+    if (SendMessageW(list, CB_GETLBTEXTLEN, WPARAM(index), 0) >= TEXT_BUFFER_UNITS)
+        return L"(too long)";
+    SendMessageW(list, CB_GETLBTEXT, WPARAM(index), reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+bool QuitPosted()
+{
+    MSG msg;
+    return PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
+}
+
+class Dialog : public testing::Test {
+protected:
+    void Open(ResolutionReading reading)
+    {
+        g_requestedPeriod = -1;
+        UseRecordingServices({reading});
+        hDlg = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDlgProc, 0);
+        ASSERT_NE(hDlg, nullptr);
+        list = GetDlgItem(hDlg, IDC_PERIOD_LIST);
+        button = GetDlgItem(hDlg, IDC_START_STOP);
+    }
+    void TearDown() override
+    {
+        if (IsWindow(hDlg))
+            DestroyWindow(hDlg);
+        while (QuitPosted()) {
+        }
+        pNtQueryTimerResolution = nullptr;
+        pNtSetTimerResolution = nullptr;
+        g_requestedPeriod = -1;
+    }
+    std::wstring Label(int id) { return Text(GetDlgItem(hDlg, id)); }
+
+    HWND hDlg = nullptr, list = nullptr, button = nullptr;
+};
+
+TEST_F(Dialog, OpeningFillsTheListFromOneReadingAndSelectsTheLongestPeriod)
+{
+    Open({156250, 5000, 20000});
+    EXPECT_EQ(Describe(RecordedCalls()), Describe({QueryCall()}));
+    ASSERT_EQ(SendMessageW(list, CB_GETCOUNT, 0, 0), 16);
+    for (int i = 0; i < 16; ++i) {
+        int n = 15 - i;
+        TextBuffer expected;
+        FormatChoiceText(n, expected);
+        EXPECT_EQ(ItemText(list, i), expected) << "item " << i;
+        EXPECT_EQ(SendMessageW(list, CB_GETITEMDATA, WPARAM(i), 0), n) << "item " << i;
+    }
+    EXPECT_EQ(SendMessageW(list, CB_GETCURSEL, 0, 0), 0);
+    EXPECT_EQ(Text(list), L"15 ms");
+    // The labels keep the template's text until the first tick.
+    EXPECT_EQ(Label(IDC_MAX_PERIOD), L"0 ms");
+    EXPECT_EQ(Label(IDC_CUR_PERIOD), L"0 ms");
+}
+
+TEST_F(Dialog, ReadingWithNoChoicesLeavesTheListEmpty)
+{
+    Open({5000, 156250, 5000}); // longest below shortest
+    EXPECT_EQ(SendMessageW(list, CB_GETCOUNT, 0, 0), 0);
+    EXPECT_EQ(SendMessageW(list, CB_GETCURSEL, 0, 0), CB_ERR);
+}
+
+TEST_F(Dialog, RefreshTickWritesTheThreeReadoutTexts)
+{
+    Open({156250, 5000, 20000});
+    UseRecordingServices({{156250, 5000, 9766}});
+    EXPECT_EQ(MainDlgProc(hDlg, WM_TIMER, IDT_REFRESH, 0), TRUE);
+    EXPECT_EQ(Describe(RecordedCalls()), Describe({QueryCall()}));
+    EXPECT_EQ(Label(IDC_MAX_PERIOD), L"15.625 ms");
+    EXPECT_EQ(Label(IDC_MIN_PERIOD), L"0.500 ms");
+    EXPECT_EQ(Label(IDC_CUR_PERIOD), L"0.977 ms");
+}
+
+TEST_F(Dialog, OtherTicksAndTicksWithoutTheQueryServiceAreLeftAlone)
+{
+    Open({156250, 5000, 20000});
+    static const struct {
+        WPARAM id;
+        bool queryService;
+    } cases[] = {{1336, true}, {1338, true}, {0, true}, {IDT_REFRESH + 0x10000, true}, {IDT_REFRESH, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "timer " << c.id << (c.queryService ? "" : ", no query service"));
+        UseRecordingServices({{156250, 5000, 10000}});
+        if (!c.queryService)
+            pNtQueryTimerResolution = nullptr;
+        EXPECT_EQ(MainDlgProc(hDlg, WM_TIMER, c.id, 0), FALSE);
+        EXPECT_EQ(Describe(RecordedCalls()), "(no calls)");
+        for (int id : {IDC_MAX_PERIOD, IDC_MIN_PERIOD, IDC_CUR_PERIOD})
+            EXPECT_EQ(Label(id), L"0 ms") << "label " << id;
+    }
+}
+
+TEST_F(Dialog, EveryCommandFromTheButtonIsAClickAndCommandsFromTheListAreNot)
+{
+    Open({156250, 5000, 20000});
+    RecordedCalls().clear();
+    EXPECT_EQ(MainDlgProc(hDlg, WM_COMMAND, MAKEWPARAM(IDC_PERIOD_LIST, CBN_SELCHANGE), LPARAM(list)), FALSE);
+    EXPECT_EQ(MainDlgProc(hDlg, WM_COMMAND, MAKEWPARAM(IDC_PERIOD_LIST, CBN_DROPDOWN), LPARAM(list)), FALSE);
+    EXPECT_EQ(MainDlgProc(hDlg, WM_COMMAND, MAKEWPARAM(IDC_MAX_PERIOD, 0), 0), FALSE);
+    EXPECT_EQ(Describe(RecordedCalls()), "(no calls)");
+
+    EXPECT_EQ(MainDlgProc(hDlg, WM_COMMAND, MAKEWPARAM(IDC_START_STOP, BN_CLICKED), LPARAM(button)), TRUE);
+    EXPECT_EQ(Text(button), L"Stop");
+    EXPECT_FALSE(IsWindowEnabled(list));
+    EXPECT_EQ(MainDlgProc(hDlg, WM_COMMAND, MAKEWPARAM(IDC_START_STOP, BN_SETFOCUS), LPARAM(button)), TRUE);
+    EXPECT_EQ(Text(button), L"Start");
+    EXPECT_TRUE(IsWindowEnabled(list));
+    EXPECT_EQ(Describe(RecordedCalls()), Describe({BeginCall(15), EndCall(15)}));
+}
+
+TEST_F(Dialog, ExitCommandClosesTheWindowAndQuitsWithoutWithdrawingAHeldRequest)
+{
+    Open({156250, 5000, 20000});
+    SendMessageW(list, CB_SETCURSEL, 14, 0); // "1 ms"
+    RecordedCalls().clear();
+    MainDlgProc(hDlg, WM_COMMAND, MAKEWPARAM(IDC_START_STOP, BN_CLICKED), LPARAM(button));
+    ASSERT_EQ(g_requestedPeriod, 1);
+
+    EXPECT_EQ(MainDlgProc(hDlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0), TRUE);
+    EXPECT_FALSE(IsWindow(hDlg));
+    EXPECT_TRUE(QuitPosted());
+    EXPECT_EQ(Describe(RecordedCalls()), Describe({BeginCall(1)}));
+    EXPECT_EQ(g_requestedPeriod, 1);
+}
+
+TEST_F(Dialog, EscapeThroughTheDialogManagerClosesTheWindow)
+{
+    Open({156250, 5000, 20000});
+    MSG escape = {button, WM_KEYDOWN, VK_ESCAPE, 0x00010001, 0, {0, 0}};
+    EXPECT_TRUE(IsDialogMessageW(hDlg, &escape));
+    EXPECT_FALSE(IsWindow(hDlg));
+    EXPECT_TRUE(QuitPosted());
+}
+
+TEST_F(Dialog, TabVisitsStartExitAndTheListOnly)
+{
+    Open({156250, 5000, 20000});
+    HWND expected[] = {button, GetDlgItem(hDlg, IDCANCEL), list, button};
+    HWND at = button;
+    for (int i = 1; i < 4; ++i) {
+        at = GetNextDlgTabItem(hDlg, at, FALSE);
+        // The list's tab stop may be reported as its edit field.
+        HWND reached = GetParent(at) == list ? list : at;
+        EXPECT_EQ(reached, expected[i]) << "tab " << i;
+        at = reached;
+    }
+}
+
+TEST_F(Dialog, WindowCanBeMinimisedButNotMaximisedOrResized)
+{
+    Open({156250, 5000, 20000});
+    LONG style = GetWindowLongW(hDlg, GWL_STYLE);
+    EXPECT_TRUE(style & WS_MINIMIZEBOX);
+    EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+    EXPECT_FALSE(style & WS_THICKFRAME);
+    EXPECT_FALSE(style & WS_VISIBLE); // shown by WinMain, not by the template
+}
+
+} // namespace
