@@ -5,8 +5,9 @@ KV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 KV_BUILD="$KV_ROOT/build/wine"   # the "wine" preset's folder
 KV_PREFIX="$KV_BUILD/wineprefix"
 
-# Debian/Ubuntu packages: cross compiler, Wine (32-bit), a virtual display, GoogleTest sources.
-KV_BUILD_PACKAGES=(cmake make g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386 xvfb googletest)
+# Debian/Ubuntu packages: cross compiler (GCC compiles, clang drives lld for the
+# program's link), Wine (32-bit), a virtual display, GoogleTest sources.
+KV_BUILD_PACKAGES=(cmake make g++-mingw-w64-i686-posix binutils-mingw-w64-i686 clang lld wine wine32:i386 xvfb googletest)
 
 kv_say() { printf 'kronvel: %s\n' "$*" >&2; }
 

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <stdexcept>
 #include <set>
 #include <string>
 #include <vector>
@@ -110,6 +112,51 @@ TEST_F(Image, IsRelocatableNoExecuteCompatibleAndTerminalServerAware)
     // Randomisation needs the relocations to be there.
     EXPECT_FALSE(nt->FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED);
     EXPECT_GT(nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size, 8u);
+}
+
+TEST_F(Image, HasNoExceptionHandlersAndIsMarkedSo)
+{
+    const IMAGE_NT_HEADERS32 *nt = Headers();
+    EXPECT_TRUE(nt->OptionalHeader.DllCharacteristics & IMAGE_DLLCHARACTERISTICS_NO_SEH);
+    // Registering a handler on x86 means touching fs:[0], the head of the
+    // thread's handler chain: no code in the image addresses it.
+    const IMAGE_SECTION_HEADER *section = IMAGE_FIRST_SECTION(nt);
+    for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
+        if (!(section->Characteristics & IMAGE_SCN_MEM_EXECUTE))
+            continue;
+        const unsigned char *code = At<unsigned char>(section->PointerToRawData);
+        size_t size = std::min<size_t>(section->SizeOfRawData, bytes.size() - section->PointerToRawData);
+        static const unsigned char zero[4] = {0, 0, 0, 0};
+        for (size_t at = 0; at + 7 <= size; ++at) {
+            if (code[at] != 0x64) // fs segment prefix
+                continue;
+            unsigned char op = code[at + 1], modrm = code[at + 2];
+            bool moffs = (op == 0xA1 || op == 0xA3) && memcmp(code + at + 2, zero, 4) == 0; // mov eax <-> fs:[0]
+            bool disp32 = (op == 0x89 || op == 0x8B || op == 0xFF || op == 0xC7) && (modrm & 0xC7) == 0x05 &&
+                          memcmp(code + at + 3, zero, 4) == 0; // mov/push with fs:[0]
+            EXPECT_FALSE(moffs || disp32) << "fs:[0] at file offset " << section->PointerToRawData + at;
+        }
+    }
+}
+
+TEST_F(Image, LoadsItsImportsFromSystem32Only)
+{
+    const IMAGE_DATA_DIRECTORY &dir = Headers()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
+    ASSERT_GE(dir.Size, 0x38u) << "no load configuration, or one without DependentLoadFlags";
+    const IMAGE_LOAD_CONFIG_DIRECTORY32 *config = At<IMAGE_LOAD_CONFIG_DIRECTORY32>(FileOffset(dir.VirtualAddress));
+    EXPECT_EQ(config->Size, dir.Size);
+    EXPECT_EQ(config->Reserved1, 0x800) << "DependentLoadFlags: LOAD_LIBRARY_SEARCH_SYSTEM32";
+    EXPECT_EQ(config->SecurityCookie, 0u);
+    EXPECT_EQ(config->SEHandlerTable, 0u);
+}
+
+TEST_F(Image, CarriesStackProtectionAndNoTimeStamp)
+{
+    // The message of the stack-protector runtime, linked in only when
+    // protected code calls it.
+    std::string file(bytes.begin(), bytes.end());
+    EXPECT_NE(file.find("stack smashing detected"), std::string::npos);
+    EXPECT_EQ(Headers()->FileHeader.TimeDateStamp, 0u);
 }
 
 TEST_F(Image, ImportsOnlySystemDllsAndBindsNtdllsTimerCallsByName)
