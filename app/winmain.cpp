@@ -11,6 +11,7 @@ const UINT REFRESH_INTERVAL = 32; // milliseconds
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR /*lpCmdLine*/, int nCmdShow)
 {
+    KeepTimerRequestsWhenHidden(FindSetProcessInformation());
     HMODULE ntdll = BindTimerServices();
     InitCommonControls();
 

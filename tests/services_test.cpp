@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
 TEST(Services, BindingFillsBothSlotsFromNtdllAndUnbindingClearsThem)
@@ -107,6 +110,60 @@ TEST(Services, SetKernelResolutionPassesPeriodAndFlagOnce)
     SetKernelResolution(5000, TRUE);
     EXPECT_EQ(Describe(RecordedCalls()), Describe({SetCall(5000, TRUE), SetCall(156250, FALSE)}));
     pNtQueryTimerResolution = nullptr;
+}
+
+} // namespace
+
+namespace {
+
+struct ThrottlingCall {
+    int calls;
+    HANDLE process;
+    int informationClass;
+    ULONG state[3]; // version, control mask, state mask
+    DWORD size;
+} g_throttling;
+
+BOOL WINAPI RecordSetProcessInformation(HANDLE process, int informationClass, LPVOID information, DWORD size)
+{
+    ++g_throttling.calls;
+    g_throttling.process = process;
+    g_throttling.informationClass = informationClass;
+    g_throttling.size = size;
+    memcpy(g_throttling.state, information, std::min<DWORD>(size, sizeof g_throttling.state));
+    return TRUE;
+}
+
+BOOL WINAPI RefuseSetProcessInformation(HANDLE, int, LPVOID, DWORD)
+{
+    ++g_throttling.calls;
+    SetLastError(ERROR_INVALID_PARAMETER); // as before Windows 11
+    return FALSE;
+}
+
+TEST(Throttling, OptsOutOfTimerResolutionThrottlingForThisProcess)
+{
+    g_throttling = {};
+    KeepTimerRequestsWhenHidden(RecordSetProcessInformation);
+    EXPECT_EQ(g_throttling.calls, 1);
+    EXPECT_EQ(g_throttling.process, GetCurrentProcess());
+    EXPECT_EQ(g_throttling.informationClass, 4); // ProcessPowerThrottling
+    EXPECT_EQ(g_throttling.size, 12u);
+    EXPECT_EQ(g_throttling.state[0], 1u);   // version
+    EXPECT_EQ(g_throttling.state[1], 0x4u); // control: IGNORE_TIMER_RESOLUTION
+    EXPECT_EQ(g_throttling.state[2], 0u);   // state: not throttled
+}
+
+TEST(Throttling, MissingOrRefusingFunctionIsNoObstacle)
+{
+    g_throttling = {};
+    KeepTimerRequestsWhenHidden(nullptr);
+    KeepTimerRequestsWhenHidden(RefuseSetProcessInformation);
+    EXPECT_EQ(g_throttling.calls, 1);
+
+    // The lookup finds kernel32's export where there is one (Windows 8 on).
+    FARPROC exported = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetProcessInformation");
+    EXPECT_EQ(reinterpret_cast<void *>(FindSetProcessInformation()), reinterpret_cast<void *>(exported));
 }
 
 } // namespace

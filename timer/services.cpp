@@ -55,3 +55,33 @@ void SetKernelResolution(ULONG desired, BOOLEAN set)
     ULONG current; // the period then in force; not needed
     pNtSetTimerResolution(desired, set, &current);
 }
+
+namespace {
+
+const int PROCESS_POWER_THROTTLING = 4;               // ProcessPowerThrottling
+const ULONG THROTTLING_STATE_VERSION = 1;            // PROCESS_POWER_THROTTLING_CURRENT_VERSION
+const ULONG IGNORE_TIMER_RESOLUTION_THROTTLING = 0x4; // PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION
+
+// PROCESS_POWER_THROTTLING_STATE
+struct PowerThrottlingState {
+    ULONG Version;
+    ULONG ControlMask; // the policies this call decides
+    ULONG StateMask;   // those of them switched on
+};
+
+} // namespace
+
+SetProcessInformationFn FindSetProcessInformation()
+{
+    return reinterpret_cast<SetProcessInformationFn>(LookUp(GetModuleHandleW(L"kernel32.dll"), "SetProcessInformation"));
+}
+
+void KeepTimerRequestsWhenHidden(SetProcessInformationFn setProcessInformation)
+{
+    if (setProcessInformation == nullptr)
+        return;
+    // The timer-resolution policy under our control, and off: requests hold
+    // whatever becomes of the window.
+    PowerThrottlingState state = {THROTTLING_STATE_VERSION, IGNORE_TIMER_RESOLUTION_THROTTLING, 0};
+    setProcessInformation(GetCurrentProcess(), PROCESS_POWER_THROTTLING, &state, sizeof state);
+}

@@ -33,6 +33,16 @@ ResolutionReading QueryResolution();
 // Makes no call while the set service is missing.
 void SetKernelResolution(ULONG desired, BOOLEAN set);
 
+// Windows 11 stops honouring the timer requests of a process whose windows are
+// all minimised or covered, unless the process opts out. SetProcessInformation
+// exists from Windows 8 on, so it is looked up at run time: null before that.
+typedef BOOL(WINAPI *SetProcessInformationFn)(HANDLE process, int informationClass, LPVOID information,
+                                              DWORD size);
+SetProcessInformationFn FindSetProcessInformation();
+// Opts this process out, once, before its window exists. Does nothing when the
+// function is missing; a refusal (before Windows 11) is of no consequence.
+void KeepTimerRequestsWhenHidden(SetProcessInformationFn setProcessInformation);
+
 // Periods as the window shows them.
 double ToMilliseconds(ULONG period);
 int WholeMilliseconds(ULONG period);
