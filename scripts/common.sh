@@ -7,7 +7,7 @@ KV_PREFIX="$KV_BUILD/wineprefix"
 
 # Debian/Ubuntu packages: cross compiler (GCC compiles, clang drives lld for the
 # program's link), Wine (32-bit), a virtual display, GoogleTest sources.
-KV_BUILD_PACKAGES=(cmake make g++-mingw-w64-i686-posix binutils-mingw-w64-i686 clang lld wine wine32:i386 xvfb googletest)
+KV_BUILD_PACKAGES=(cmake make g++-mingw-w64-i686-posix binutils-mingw-w64-i686 clang lld wine wine32:i386 fonts-wine xvfb googletest)
 
 kv_say() { printf 'kronvel: %s\n' "$*" >&2; }
 
@@ -67,12 +67,15 @@ kv_wine_env() {
 # lock: whatever they inherit they keep open for as long as they run, and a pipe
 # held open that way never ends for its reader (ctest, or a caller's "| tail").
 kv_wine_start() {
-    mkdir -p "$(dirname "$WINEPREFIX")"
+    mkdir -p "$WINEPREFIX" # the server does not start for a prefix folder that does not exist
     (
         flock 9
         # wineserver -p fails when the prefix's server is already running.
         if wineserver -p </dev/null >/dev/null 2>&1 9>&-; then
             wineboot --init </dev/null >/dev/null 2>&1 9>&- || true
+            # Debian's Wine 8 does not find its own fonts: caption buttons then
+            # read "0 1 r" and dialogs lose Tahoma. Copies in the prefix are found.
+            cp -n /usr/share/wine/fonts/{marlett,tahoma,tahomabd}.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
         fi
     ) 9>"$WINEPREFIX.lock"
 }
