@@ -530,6 +530,11 @@ TEST_F(Program, ShowsTheReadoutAndTheChoicesOfThisSystem)
     ASSERT_EQ(SendMessageW(list, CB_GETCOUNT, 0, 0), choices.hi - choices.lo + 1);
     for (int n = choices.hi; n >= choices.lo; --n) {
         int index = choices.hi - n;
+        TextBuffer expectedText, itemText = L"";
+        FormatChoiceText(n, expectedText);
+        ASSERT_LT(SendMessageW(list, CB_GETLBTEXTLEN, WPARAM(index), 0), TEXT_BUFFER_UNITS);
+        SendMessageW(list, CB_GETLBTEXT, WPARAM(index), reinterpret_cast<LPARAM>(itemText));
+        EXPECT_STREQ(itemText, expectedText) << "item " << index;
         EXPECT_EQ(SendMessageW(list, CB_GETITEMDATA, WPARAM(index), 0), n) << "item " << index;
     }
     EXPECT_EQ(SendMessageW(list, CB_GETCURSEL, 0, 0), 0);
