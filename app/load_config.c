@@ -6,7 +6,8 @@
 
 #define SEARCH_SYSTEM32 0x800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */
 
+/* Reserved1 is the field newer headers call DependentLoadFlags. */
 const IMAGE_LOAD_CONFIG_DIRECTORY32 _load_config_used = {
     .Size = sizeof(IMAGE_LOAD_CONFIG_DIRECTORY32),
-    .Reserved1 = SEARCH_SYSTEM32, /* DependentLoadFlags */
+    .Reserved1 = SEARCH_SYSTEM32,
 };

@@ -33,7 +33,7 @@ bool QuitPosted()
 }
 
 class Dialog : public testing::Test {
-protected:
+  protected:
     void Open(ResolutionReading reading)
     {
         g_requestedPeriod = -1;

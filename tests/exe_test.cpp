@@ -37,7 +37,7 @@ std::string Upper(std::string text)
 // The image file
 
 class Image : public testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite()
     {
         std::ifstream in(Narrow(g_exePath), std::ios::binary);
@@ -77,8 +77,7 @@ protected:
             DWORD thunks = d->OriginalFirstThunk != 0 ? d->OriginalFirstThunk : d->FirstThunk;
             for (size_t t = FileOffset(thunks); *At<DWORD>(t) != 0; t += 4) {
                 DWORD entry = *At<DWORD>(t);
-                names.insert(entry & IMAGE_ORDINAL_FLAG32 ? "#" + std::to_string(entry & 0xFFFF)
-                                                          : StringAt(entry + 2));
+                names.insert(entry & IMAGE_ORDINAL_FLAG32 ? "#" + std::to_string(entry & 0xFFFF) : StringAt(entry + 2));
             }
         }
         return imports;
@@ -182,11 +181,8 @@ TEST_F(Image, ImportsOnlySystemDllsAndBindsNtdllsTimerCallsByName)
 // Resources, through the loader
 
 class Resources : public testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        module = LoadLibraryExW(g_exePath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    }
+  protected:
+    static void SetUpTestSuite() { module = LoadLibraryExW(g_exePath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE); }
     static void TearDownTestSuite() { FreeLibrary(module); }
 
     static std::string Data(LPCWSTR type, LPCWSTR name)
@@ -210,7 +206,7 @@ std::string ResourceName(LPCWSTR name)
 BOOL CALLBACK AddLanguage(HMODULE, LPCWSTR type, LPCWSTR name, WORD language, LONG_PTR all)
 {
     reinterpret_cast<std::vector<std::string> *>(all)->push_back(ResourceName(type) + "/" + ResourceName(name) + "/" +
-                                                                  std::to_string(language));
+                                                                 std::to_string(language));
     return TRUE;
 }
 
@@ -281,7 +277,8 @@ TEST_F(Resources, DialogTemplateHoldsTheWindowAndItsTenControls)
     EXPECT_EQ(r.Take<WORD>(), 0xFFFF); // signature: DIALOGEX
     EXPECT_EQ(r.Take<DWORD>(), 0u);    // help id
     EXPECT_EQ(r.Take<DWORD>(), 0u);    // extended style
-    EXPECT_EQ(r.Take<DWORD>(), DWORD(WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME | DS_SHELLFONT));
+    EXPECT_EQ(r.Take<DWORD>(),
+              DWORD(WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME | DS_SHELLFONT));
     WORD count = r.Take<WORD>();
     EXPECT_EQ(r.Take<short>(), 0);
     EXPECT_EQ(r.Take<short>(), 0);
@@ -369,7 +366,7 @@ TEST_F(Resources, IconGroupHoldsTenUncompressed32BitImagesLargestFirst)
         EXPECT_EQ(header.biCompression, DWORD(BI_RGB));
         // The alpha channel is used: transparent corner, opaque centre.
         const unsigned char *pixels = reinterpret_cast<const unsigned char *>(image.data()) + sizeof header;
-        EXPECT_EQ(pixels[3], 0);                                      // bottom-left corner
+        EXPECT_EQ(pixels[3], 0);                                        // bottom-left corner
         EXPECT_EQ(pixels[((size / 2) * size + size / 2) * 4 + 3], 255); // centre
     }
 }
@@ -449,7 +446,7 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM lParam)
 }
 
 class Program : public testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         STARTUPINFOW startup = {};

@@ -162,17 +162,17 @@ TEST(PeriodText, DoesNotDependOnTheFpuPrecision)
 TEST(PeriodText, ReadoutExamples)
 {
     static const struct {
-        ULONG period;     // 100-ns units
+        ULONG period; // 100-ns units
         const wchar_t *text;
     } cases[] = {
         {156250, L"15.625 ms"},
         {5000, L"0.500 ms"},
         {10000, L"1.000 ms"},
         {9766, L"0.977 ms"},
-        {15625, L"1.563 ms"},     // exact tie: up, where "%.3f" may round to even
-        {625, L"0.063 ms"},       // exact tie
-        {45, L"0.004 ms"},        // the double lies just below 0.0045
-        {15, L"0.002 ms"},        // the double lies just above 0.0015
+        {15625, L"1.563 ms"}, // exact tie: up, where "%.3f" may round to even
+        {625, L"0.063 ms"},   // exact tie
+        {45, L"0.004 ms"},    // the double lies just below 0.0045
+        {15, L"0.002 ms"},    // the double lies just above 0.0015
         {0, L"0.000 ms"},
         {9999995, L"1000.000 ms"}, // carries into the whole part
         {4294967295u, L"429496.730 ms"},
@@ -199,7 +199,7 @@ TEST(Milliseconds, WholePartIsTheIntegerQuotient)
     EXPECT_EQ(WholeMilliseconds(10000), 1);
     EXPECT_EQ(WholeMilliseconds(4294967295u), 429496);
     volatile double largest = ToMilliseconds(4294967295u); // stored: no excess x87 precision
-    EXPECT_EQ(largest, 429496.7295);                        // stays positive above 2^31
+    EXPECT_EQ(largest, 429496.7295);                       // stays positive above 2^31
     for (uint64_t p = 0; p <= 0xFFFFFFFFu; p += 9973) {
         ASSERT_EQ(WholeMilliseconds(ULONG(p)), int(p / 10000)) << "period " << p;
         ASSERT_EQ(WholeMilliseconds(ULONG(p)), int(std::trunc(ToMilliseconds(ULONG(p))))) << "period " << p;
@@ -212,10 +212,10 @@ TEST(Choices, RangeRunsFromTheLongestWholePeriodDownToTheShortest)
         ULONG maxPeriod, minPeriod; // 100-ns units
         int hi, lo, count;
     } cases[] = {
-        {156250, 5000, 15, 0, 16},     // 15.625 ms .. 0.5 ms: "15 ms" .. "0 ms"
-        {156250, 10000, 15, 1, 15},    // no "0 ms" choice
-        {12000, 10000, 1, 1, 1},       // same whole part: one choice
-        {5000, 156250, 0, 15, 0},      // hi < lo: none
+        {156250, 5000, 15, 0, 16},  // 15.625 ms .. 0.5 ms: "15 ms" .. "0 ms"
+        {156250, 10000, 15, 1, 15}, // no "0 ms" choice
+        {12000, 10000, 1, 1, 1},    // same whole part: one choice
+        {5000, 156250, 0, 15, 0},   // hi < lo: none
         {0, 0, 0, 0, 1},
         {4294967295u, 0, 429496, 0, 429497},
     };

@@ -51,7 +51,7 @@ void Select(HWND list, const wchar_t *choice)
 }
 
 class Request : public testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         g_requestedPeriod = -1;
@@ -113,7 +113,7 @@ TEST_F(Request, OnlyTheExactCaptionStartStarts)
         const wchar_t *caption;
         bool starts;
     } cases[] = {
-        {L"Start", true}, {L"Start ", false}, {L"start", false}, {L"Star", false},
+        {L"Start", true}, {L"Start ", false}, {L"start", false},     {L"Star", false},
         {L"Stop", false}, {L"", false},       {L"StartStop", false},
     };
     for (const auto &k : cases) {
@@ -188,8 +188,8 @@ TEST_F(Request, SelectionSurvivesAStopAndTheNextStartUsesWhateverIsSelectedThen)
     Select(c.list, L"2 ms");
     OnStartStop(c.button, c.list);
     OnStartStop(c.button, c.list);
-    EXPECT_EQ(Describe(RecordedCalls()), Describe({BeginCall(15), EndCall(15), BeginCall(15), EndCall(15),
-                                                   BeginCall(2), EndCall(2)}));
+    EXPECT_EQ(Describe(RecordedCalls()),
+              Describe({BeginCall(15), EndCall(15), BeginCall(15), EndCall(15), BeginCall(2), EndCall(2)}));
 }
 
 TEST_F(Request, EveryRequestOfManyCyclesIsMatchedByItsWithdrawal)

@@ -13,7 +13,8 @@ size_t g_nextReading = 0;
 LONG NTAPI RecordQuery(PULONG maximumTime, PULONG minimumTime, PULONG currentTime)
 {
     g_calls.push_back(QueryCall());
-    const ResolutionReading &r = g_readings[g_nextReading < g_readings.size() ? g_nextReading++ : g_readings.size() - 1];
+    const ResolutionReading &r =
+        g_readings[g_nextReading < g_readings.size() ? g_nextReading++ : g_readings.size() - 1];
     *maximumTime = r.maxPeriod;
     *minimumTime = r.minPeriod;
     *currentTime = r.curPeriod;
@@ -56,19 +57,39 @@ std::string Describe(const std::vector<TimerCall> &calls)
     std::ostringstream out;
     for (const TimerCall &c : calls) {
         switch (c.kind) {
-        case TimerCall::Query: out << "Query "; break;
-        case TimerCall::Set: out << "Set(" << c.period << "," << int(c.set) << ") "; break;
-        case TimerCall::Begin: out << "timeBeginPeriod(" << c.period << ") "; break;
-        case TimerCall::End: out << "timeEndPeriod(" << c.period << ") "; break;
+        case TimerCall::Query:
+            out << "Query ";
+            break;
+        case TimerCall::Set:
+            out << "Set(" << c.period << "," << int(c.set) << ") ";
+            break;
+        case TimerCall::Begin:
+            out << "timeBeginPeriod(" << c.period << ") ";
+            break;
+        case TimerCall::End:
+            out << "timeEndPeriod(" << c.period << ") ";
+            break;
         }
     }
     return calls.empty() ? "(no calls)" : out.str();
 }
 
-TimerCall QueryCall() { return {TimerCall::Query, 0, 0}; }
-TimerCall SetCall(ULONG desired, BOOLEAN set) { return {TimerCall::Set, desired, set}; }
-TimerCall BeginCall(UINT ms) { return {TimerCall::Begin, ms, 0}; }
-TimerCall EndCall(UINT ms) { return {TimerCall::End, ms, 0}; }
+TimerCall QueryCall()
+{
+    return {TimerCall::Query, 0, 0};
+}
+TimerCall SetCall(ULONG desired, BOOLEAN set)
+{
+    return {TimerCall::Set, desired, set};
+}
+TimerCall BeginCall(UINT ms)
+{
+    return {TimerCall::Begin, ms, 0};
+}
+TimerCall EndCall(UINT ms)
+{
+    return {TimerCall::End, ms, 0};
+}
 
 void UseRecordingServices(std::vector<ResolutionReading> readings)
 {

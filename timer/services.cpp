@@ -59,7 +59,7 @@ void SetKernelResolution(ULONG desired, BOOLEAN set)
 namespace {
 
 const int PROCESS_POWER_THROTTLING = 4;               // ProcessPowerThrottling
-const ULONG THROTTLING_STATE_VERSION = 1;            // PROCESS_POWER_THROTTLING_CURRENT_VERSION
+const ULONG THROTTLING_STATE_VERSION = 1;             // PROCESS_POWER_THROTTLING_CURRENT_VERSION
 const ULONG IGNORE_TIMER_RESOLUTION_THROTTLING = 0x4; // PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION
 
 // PROCESS_POWER_THROTTLING_STATE
@@ -73,7 +73,8 @@ struct PowerThrottlingState {
 
 SetProcessInformationFn FindSetProcessInformation()
 {
-    return reinterpret_cast<SetProcessInformationFn>(LookUp(GetModuleHandleW(L"kernel32.dll"), "SetProcessInformation"));
+    return reinterpret_cast<SetProcessInformationFn>(
+        LookUp(GetModuleHandleW(L"kernel32.dll"), "SetProcessInformation"));
 }
 
 void KeepTimerRequestsWhenHidden(SetProcessInformationFn setProcessInformation)

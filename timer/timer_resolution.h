@@ -36,8 +36,7 @@ void SetKernelResolution(ULONG desired, BOOLEAN set);
 // Windows 11 stops honouring the timer requests of a process whose windows are
 // all minimised or covered, unless the process opts out. SetProcessInformation
 // exists from Windows 8 on, so it is looked up at run time: null before that.
-typedef BOOL(WINAPI *SetProcessInformationFn)(HANDLE process, int informationClass, LPVOID information,
-                                              DWORD size);
+typedef BOOL(WINAPI *SetProcessInformationFn)(HANDLE process, int informationClass, LPVOID information, DWORD size);
 SetProcessInformationFn FindSetProcessInformation();
 // Opts this process out, once, before its window exists. Does nothing when the
 // function is missing; a refusal (before Windows 11) is of no consequence.
@@ -47,7 +46,7 @@ void KeepTimerRequestsWhenHidden(SetProcessInformationFn setProcessInformation);
 double ToMilliseconds(ULONG period);
 int WholeMilliseconds(ULONG period);
 void FormatPeriodText(ULONG period, TextBuffer buffer); // "15.625 ms"
-void FormatChoiceText(int n, TextBuffer buffer);         // "15 ms"
+void FormatChoiceText(int n, TextBuffer buffer);        // "15 ms"
 
 // The whole-millisecond request choices run from hi down to lo, both included;
 // there are none when hi < lo.
