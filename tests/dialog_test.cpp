@@ -170,14 +170,4 @@ TEST_F(Dialog, TabVisitsStartExitAndTheListOnly)
     }
 }
 
-TEST_F(Dialog, WindowCanBeMinimisedButNotMaximisedOrResized)
-{
-    Open({156250, 5000, 20000});
-    LONG style = GetWindowLongW(hDlg, GWL_STYLE);
-    EXPECT_TRUE(style & WS_MINIMIZEBOX);
-    EXPECT_FALSE(style & WS_MAXIMIZEBOX);
-    EXPECT_FALSE(style & WS_THICKFRAME);
-    EXPECT_FALSE(style & WS_VISIBLE); // shown by WinMain, not by the template
-}
-
 } // namespace
