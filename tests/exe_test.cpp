@@ -140,13 +140,16 @@ TEST_F(Image, HasNoExceptionHandlersAndIsMarkedSo)
 
 TEST_F(Image, LoadsItsImportsFromSystem32Only)
 {
+    // The load configuration as the program defines it, read at the PE
+    // format's x86 offsets rather than through a header's structure, whose
+    // field names and size differ between MinGW-w64 releases.
     const IMAGE_DATA_DIRECTORY &dir = Headers()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
-    ASSERT_GE(dir.Size, 0x38u) << "no load configuration, or one without DependentLoadFlags";
-    const IMAGE_LOAD_CONFIG_DIRECTORY32 *config = At<IMAGE_LOAD_CONFIG_DIRECTORY32>(FileOffset(dir.VirtualAddress));
-    EXPECT_EQ(config->Size, dir.Size);
-    EXPECT_EQ(config->Reserved1, 0x800) << "DependentLoadFlags: LOAD_LIBRARY_SEARCH_SYSTEM32";
-    EXPECT_EQ(config->SecurityCookie, 0u);
-    EXPECT_EQ(config->SEHandlerTable, 0u);
+    ASSERT_EQ(dir.Size, 0x48u) << "no load configuration, or not the one the program defines";
+    size_t config = FileOffset(dir.VirtualAddress);
+    EXPECT_EQ(*At<DWORD>(config), dir.Size);                                                   // Size
+    EXPECT_EQ(*At<WORD>(config + 0x36), 0x800) << "DependentLoadFlags: LOAD_LIBRARY_SEARCH_SYSTEM32";
+    EXPECT_EQ(*At<DWORD>(config + 0x3C), 0u);                                                  // SecurityCookie
+    EXPECT_EQ(*At<DWORD>(config + 0x40), 0u);                                                  // SEHandlerTable
 }
 
 TEST_F(Image, CarriesStackProtectionAndNoTimeStamp)
