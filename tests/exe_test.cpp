@@ -1,8 +1,11 @@
-// The built kronvel.exe as users get it: its image headers and imports, its
+// A built kronvel.exe as users get it: its image headers and imports, its
 // resources read back through the loader, and the program itself, started and
 // driven from this process.
 //
-// Usage: exe_tests PATH-TO-kronvel.exe [gtest options]
+// Usage: exe_tests --machine=x86|x64 PATH-TO-kronvel.exe [gtest options]
+// The machine is the one the image must be built for: x86 for the shipped
+// program, x64 for the test build's. A 64-bit exe_tests reads a 32-bit image
+// as well as its own kind; only the Program tests need to run it.
 #include "resource.h"
 #include "timer_resolution.h"
 
@@ -21,6 +24,22 @@
 namespace {
 
 std::wstring g_exePath; // the program under test
+
+// What the image must be for each machine. The load configuration is the one
+// the program defines, up to SEHandlerCount, at the PE format's offsets.
+struct Machine {
+    const char *name; // as given with --machine
+    WORD fileMachine;
+    WORD optionalMagic;
+    bool markedNoSeh; // x86 only: x64 unwinds through tables, not a handler chain
+    DWORD loadConfigSize, dependentLoadFlagsAt, securityCookieAt, seHandlerTableAt;
+};
+const Machine MACHINES[] = {
+    // name  file machine              optional header                no SEH size  flags cookie table
+    {"x86", IMAGE_FILE_MACHINE_I386, IMAGE_NT_OPTIONAL_HDR32_MAGIC, true, 0x48, 0x36, 0x3C, 0x40},
+    {"x64", IMAGE_FILE_MACHINE_AMD64, IMAGE_NT_OPTIONAL_HDR64_MAGIC, false, 0x70, 0x4E, 0x58, 0x60},
+};
+const Machine *g_machine = nullptr;
 
 std::string Narrow(const std::wstring &text)
 {
@@ -49,10 +68,40 @@ class Image : public testing::Test {
             throw std::runtime_error("offset past the end of the file");
         return reinterpret_cast<const T *>(bytes.data() + offset);
     }
+    // The signature and file header, which both image formats share.
     static const IMAGE_NT_HEADERS32 *Headers()
     {
         return At<IMAGE_NT_HEADERS32>(size_t(At<IMAGE_DOS_HEADER>(0)->e_lfanew));
     }
+    static bool IsPe32Plus() { return Headers()->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC; }
+
+    // The optional header's fields these tests look at, from either layout.
+    struct Optional {
+        WORD magic, subsystem, majorSubsystem, minorSubsystem, majorOs, minorOs, dllCharacteristics;
+        IMAGE_DATA_DIRECTORY directory[IMAGE_NUMBEROF_DIRECTORY_ENTRIES];
+    };
+    template <typename Header> static Optional Fields(const Header &h)
+    {
+        Optional o = {h.Magic,
+                      h.Subsystem,
+                      h.MajorSubsystemVersion,
+                      h.MinorSubsystemVersion,
+                      h.MajorOperatingSystemVersion,
+                      h.MinorOperatingSystemVersion,
+                      h.DllCharacteristics,
+                      {}};
+        memcpy(o.directory, h.DataDirectory, sizeof o.directory);
+        return o;
+    }
+    static Optional OptionalHeader()
+    {
+        size_t nt = size_t(At<IMAGE_DOS_HEADER>(0)->e_lfanew);
+        return IsPe32Plus() ? Fields(At<IMAGE_NT_HEADERS64>(nt)->OptionalHeader)
+                            : Fields(At<IMAGE_NT_HEADERS32>(nt)->OptionalHeader);
+    }
+    // An address-sized value: 4 bytes in a 32-bit image, 8 in a 64-bit one.
+    static ULONGLONG AddressAt(size_t offset) { return IsPe32Plus() ? *At<ULONGLONG>(offset) : *At<DWORD>(offset); }
+
     static size_t FileOffset(DWORD rva)
     {
         const IMAGE_NT_HEADERS32 *nt = Headers();
@@ -68,16 +117,18 @@ class Image : public testing::Test {
     static std::map<std::string, std::set<std::string>> Imports()
     {
         std::map<std::string, std::set<std::string>> imports;
-        const IMAGE_DATA_DIRECTORY &dir = Headers()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        const IMAGE_DATA_DIRECTORY dir = OptionalHeader().directory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        const size_t thunkSize = IsPe32Plus() ? 8 : 4;
+        const ULONGLONG byOrdinal = IsPe32Plus() ? IMAGE_ORDINAL_FLAG64 : IMAGE_ORDINAL_FLAG32;
         for (size_t offset = FileOffset(dir.VirtualAddress);; offset += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
             const IMAGE_IMPORT_DESCRIPTOR *d = At<IMAGE_IMPORT_DESCRIPTOR>(offset);
             if (d->Name == 0)
                 break;
             std::set<std::string> &names = imports[Upper(StringAt(d->Name))];
             DWORD thunks = d->OriginalFirstThunk != 0 ? d->OriginalFirstThunk : d->FirstThunk;
-            for (size_t t = FileOffset(thunks); *At<DWORD>(t) != 0; t += 4) {
-                DWORD entry = *At<DWORD>(t);
-                names.insert(entry & IMAGE_ORDINAL_FLAG32 ? "#" + std::to_string(entry & 0xFFFF) : StringAt(entry + 2));
+            for (size_t t = FileOffset(thunks); AddressAt(t) != 0; t += thunkSize) {
+                ULONGLONG entry = AddressAt(t);
+                names.insert(entry & byOrdinal ? "#" + std::to_string(entry & 0xFFFF) : StringAt(DWORD(entry) + 2));
             }
         }
         return imports;
@@ -87,38 +138,41 @@ class Image : public testing::Test {
 };
 std::vector<char> Image::bytes;
 
-TEST_F(Image, IsA32BitGuiProgramForWindows60)
+TEST_F(Image, IsAGuiProgramForWindows60AndItsMachine)
 {
     ASSERT_GT(bytes.size(), 4096u) << "cannot read " << Narrow(g_exePath);
     const IMAGE_NT_HEADERS32 *nt = Headers();
     EXPECT_EQ(nt->Signature, DWORD(IMAGE_NT_SIGNATURE));
-    EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
-    EXPECT_EQ(nt->OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR32_MAGIC);
-    EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
-    EXPECT_EQ(nt->OptionalHeader.MajorSubsystemVersion, 6);
-    EXPECT_EQ(nt->OptionalHeader.MinorSubsystemVersion, 0);
-    EXPECT_EQ(nt->OptionalHeader.MajorOperatingSystemVersion, 6);
-    EXPECT_EQ(nt->OptionalHeader.MinorOperatingSystemVersion, 0);
+    EXPECT_EQ(nt->FileHeader.Machine, g_machine->fileMachine) << "built for " << g_machine->name << "?";
+    Optional optional = OptionalHeader();
+    EXPECT_EQ(optional.magic, g_machine->optionalMagic);
+    EXPECT_EQ(optional.subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+    EXPECT_EQ(optional.majorSubsystem, 6);
+    EXPECT_EQ(optional.minorSubsystem, 0);
+    EXPECT_EQ(optional.majorOs, 6);
+    EXPECT_EQ(optional.minorOs, 0);
 }
 
 TEST_F(Image, IsRelocatableNoExecuteCompatibleAndTerminalServerAware)
 {
-    const IMAGE_NT_HEADERS32 *nt = Headers();
-    WORD dll = nt->OptionalHeader.DllCharacteristics;
+    Optional optional = OptionalHeader();
+    WORD dll = optional.dllCharacteristics;
     EXPECT_TRUE(dll & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE);
     EXPECT_TRUE(dll & IMAGE_DLLCHARACTERISTICS_NX_COMPAT);
     EXPECT_TRUE(dll & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE);
     // Randomisation needs the relocations to be there.
-    EXPECT_FALSE(nt->FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED);
-    EXPECT_GT(nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size, 8u);
+    EXPECT_FALSE(Headers()->FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED);
+    EXPECT_GT(optional.directory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size, 8u);
 }
 
 TEST_F(Image, HasNoExceptionHandlersAndIsMarkedSo)
 {
-    const IMAGE_NT_HEADERS32 *nt = Headers();
-    EXPECT_TRUE(nt->OptionalHeader.DllCharacteristics & IMAGE_DLLCHARACTERISTICS_NO_SEH);
+    EXPECT_EQ((OptionalHeader().dllCharacteristics & IMAGE_DLLCHARACTERISTICS_NO_SEH) != 0, g_machine->markedNoSeh);
+    if (g_machine->fileMachine != IMAGE_FILE_MACHINE_I386)
+        return; // x64 has no handler chain to register with
     // Registering a handler on x86 means touching fs:[0], the head of the
     // thread's handler chain: no code in the image addresses it.
+    const IMAGE_NT_HEADERS32 *nt = Headers();
     const IMAGE_SECTION_HEADER *section = IMAGE_FIRST_SECTION(nt);
     for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
         if (!(section->Characteristics & IMAGE_SCN_MEM_EXECUTE))
@@ -141,15 +195,16 @@ TEST_F(Image, HasNoExceptionHandlersAndIsMarkedSo)
 TEST_F(Image, LoadsItsImportsFromSystem32Only)
 {
     // The load configuration as the program defines it, read at the PE
-    // format's x86 offsets rather than through a header's structure, whose
-    // field names and size differ between MinGW-w64 releases.
-    const IMAGE_DATA_DIRECTORY &dir = Headers()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
-    ASSERT_EQ(dir.Size, 0x48u) << "no load configuration, or not the one the program defines";
+    // format's offsets rather than through a header's structure, whose field
+    // names and size differ between MinGW-w64 releases.
+    const IMAGE_DATA_DIRECTORY dir = OptionalHeader().directory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
+    ASSERT_EQ(dir.Size, g_machine->loadConfigSize) << "no load configuration, or not the one the program defines";
     size_t config = FileOffset(dir.VirtualAddress);
-    EXPECT_EQ(*At<DWORD>(config), dir.Size);                                                   // Size
-    EXPECT_EQ(*At<WORD>(config + 0x36), 0x800) << "DependentLoadFlags: LOAD_LIBRARY_SEARCH_SYSTEM32";
-    EXPECT_EQ(*At<DWORD>(config + 0x3C), 0u);                                                  // SecurityCookie
-    EXPECT_EQ(*At<DWORD>(config + 0x40), 0u);                                                  // SEHandlerTable
+    EXPECT_EQ(*At<DWORD>(config), dir.Size) << "Size";
+    EXPECT_EQ(*At<WORD>(config + g_machine->dependentLoadFlagsAt), 0x800)
+        << "DependentLoadFlags: LOAD_LIBRARY_SEARCH_SYSTEM32";
+    EXPECT_EQ(AddressAt(config + g_machine->securityCookieAt), 0u) << "SecurityCookie";
+    EXPECT_EQ(AddressAt(config + g_machine->seHandlerTableAt), 0u) << "SEHandlerTable";
 }
 
 TEST_F(Image, CarriesStackProtectionAndNoTimeStamp)
@@ -582,11 +637,22 @@ TEST_F(Program, CloseBoxEndsTheProgramWithCodeZeroWhileARequestIsHeld)
 int main(int argc, char **argv)
 {
     testing::InitGoogleTest(&argc, argv);
-    if (argc != 2) {
-        fprintf(stderr, "usage: exe_tests PATH-TO-kronvel.exe [gtest options]\n");
+    std::string path;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        const std::string option = "--machine=";
+        if (arg.compare(0, option.size(), option) != 0) {
+            path = arg;
+            continue;
+        }
+        for (const Machine &m : MACHINES)
+            if (arg.substr(option.size()) == m.name)
+                g_machine = &m;
+    }
+    if (argc != 3 || g_machine == nullptr || path.empty()) {
+        fprintf(stderr, "usage: exe_tests --machine=x86|x64 PATH-TO-kronvel.exe [gtest options]\n");
         return 2;
     }
-    std::string path = argv[1];
     g_exePath.assign(path.begin(), path.end());
     return RUN_ALL_TESTS();
 }

@@ -44,10 +44,16 @@ MMRESULT WINAPI RecordEnd(UINT period)
 
 // The product code calls timeBeginPeriod and timeEndPeriod through their import
 // slots, exactly as in the shipped program; the test program is linked without
-// winmm and fills those slots with the recorders instead.
+// winmm and fills those slots with the recorders instead. The slots carry the
+// functions' link names: decorated for x86's stdcall, plain on x64.
+#ifdef _WIN64
+#define KV_IMPORT_SLOT(function, argumentBytes) "__imp_" #function
+#else
+#define KV_IMPORT_SLOT(function, argumentBytes) "__imp__" #function "@" #argumentBytes
+#endif
 extern "C" {
-extern MMRESULT(WINAPI *const kv_imp_timeBeginPeriod)(UINT) __asm__("__imp__timeBeginPeriod@4");
-extern MMRESULT(WINAPI *const kv_imp_timeEndPeriod)(UINT) __asm__("__imp__timeEndPeriod@4");
+extern MMRESULT(WINAPI *const kv_imp_timeBeginPeriod)(UINT) __asm__(KV_IMPORT_SLOT(timeBeginPeriod, 4));
+extern MMRESULT(WINAPI *const kv_imp_timeEndPeriod)(UINT) __asm__(KV_IMPORT_SLOT(timeEndPeriod, 4));
 MMRESULT(WINAPI *const kv_imp_timeBeginPeriod)(UINT) = RecordBegin;
 MMRESULT(WINAPI *const kv_imp_timeEndPeriod)(UINT) = RecordEnd;
 }
