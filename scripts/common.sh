@@ -1,13 +1,22 @@
 # Shared by the scripts in this folder: the packages the build needs, the build
-# folder, and the Wine environment the Windows programs run in. Sourced, not run.
+# folders, which Windows programs this host can run, and the Wine environment
+# they run in. Sourced, not run.
 
 KV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-KV_BUILD="$KV_ROOT/build/wine"   # the "wine" preset's folder
+KV_BUILD="$KV_ROOT/build/wine"     # the "wine" preset's folder: the 32-bit build, what ships
+KV_BUILD64="$KV_ROOT/build/wine64" # the "wine64" preset's folder: the 64-bit test build
 KV_PREFIX="$KV_BUILD/wineprefix"
+KV_PREFIX64="$KV_BUILD64/wineprefix"
 
-# Debian/Ubuntu packages: cross compiler (GCC compiles, clang drives lld for the
-# program's link), Wine (32-bit), a virtual display, GoogleTest sources.
-KV_BUILD_PACKAGES=(cmake make g++-mingw-w64-i686-posix binutils-mingw-w64-i686 clang lld wine wine32:i386 fonts-wine xvfb googletest)
+# Debian/Ubuntu packages. Both builds: CMake, clang and lld (clang drives lld
+# for the program's link), a virtual display, GoogleTest sources, Wine's own
+# launcher scripts. The 32-bit build: i686 MinGW-w64, and 32-bit Wine where it
+# can run. The 64-bit build: x86-64 MinGW-w64 and 64-bit Wine.
+KV_COMMON_PACKAGES=(cmake make clang lld wine fonts-wine xvfb googletest)
+KV_WIN32_BUILD_PACKAGES=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686)
+KV_WIN32_RUN_PACKAGES=(wine32:i386)
+KV_WIN64_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64)
+KV_BUILD_PACKAGES=("${KV_COMMON_PACKAGES[@]}" "${KV_WIN32_BUILD_PACKAGES[@]}" "${KV_WIN32_RUN_PACKAGES[@]}")
 
 kv_say() { printf 'kronvel: %s\n' "$*" >&2; }
 
@@ -48,17 +57,104 @@ kv_require_packages() {
     rm -f "$log"
 }
 
+# Configures and builds a preset: wine (the default) or wine64. Extra
+# arguments go to the build (--target kronvel, say).
 kv_build() {
+    local preset=${1:-wine}
+    shift || true
     cd "$KV_ROOT"
-    kv_say "configuring and building (build/wine)"
-    cmake --preset wine >/dev/null
-    cmake --build --preset wine
+    kv_say "configuring and building (build/$preset)"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" "$@"
 }
 
-# The Wine environment for a prefix: private to the build folder, quiet, with
-# the .NET and HTML engine installers that a new prefix offers switched off.
-kv_wine_env() {
-    export WINEPREFIX="$1" WINEARCH=win32 WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
+# Whether this host runs 32-bit x86 code natively, found by running it: a
+# 143-byte i386 Linux program asks the kernel for its machine name (newuname)
+# and exits with 42 when the kernel says x86_64, 43 otherwise. A kernel without
+# IA-32 emulation refuses to start it ("Exec format error") or kills it; an
+# emulator registered for i386 programs through binfmt_misc (qemu-i386) runs it
+# but reports its own machine, i686, and Wine does not run under one. Sets
+# KV_I386_WHY to what was seen.
+kv_runs_i386() {
+    local probe out status
+    mkdir -p "$KV_ROOT/build"
+    probe=$(mktemp "$KV_ROOT/build/.i386-probe.XXXXXX") || { KV_I386_WHY="no room for the probe"; return 1; }
+    # ELF header, one program header (read+execute, at 0x08048000), then:
+    #   sub esp, 400 / mov ebx, esp / mov eax, 122 / int 0x80     newuname(esp)
+    #   cmp dword [esp+260], "x86_" / jne 1f                       machine field
+    #   cmp word [esp+264], "64" / jne 1f
+    #   mov ebx, 42 / jmp 2f / 1: mov ebx, 43 / 2: mov eax, 1 / int 0x80   exit(ebx)
+    printf '%b' \
+        '\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00' \
+        '\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x28\x00' \
+        '\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x8f\x00\x00\x00' \
+        '\x8f\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00' \
+        '\x81\xec\x90\x01\x00\x00\x89\xe3\xb8\x7a\x00\x00\x00\xcd\x80' \
+        '\x81\xbc\x24\x04\x01\x00\x00\x78\x38\x36\x5f\x75\x13' \
+        '\x66\x81\xbc\x24\x08\x01\x00\x00\x36\x34\x75\x07' \
+        '\xbb\x2a\x00\x00\x00\xeb\x05\xbb\x2b\x00\x00\x00\xb8\x01\x00\x00\x00\xcd\x80' >"$probe"
+    chmod +x "$probe"
+    out=$("$probe" 2>&1) && status=0 || status=$?
+    rm -f "$probe"
+    case $status in
+    42) KV_I386_WHY="a 143-byte i386 program ran natively"; return 0 ;;
+    43) KV_I386_WHY="an i386 program ran only under an emulator (it reported a machine other than x86_64)" ;;
+    126 | 127) KV_I386_WHY="the kernel will not start an i386 program (${out##*: })" ;;
+    *)
+        if [ "$status" -gt 128 ]; then
+            KV_I386_WHY="an i386 program was killed by signal $(kill -l "$status" 2>/dev/null || echo $((status - 128)))"
+        else
+            KV_I386_WHY="an i386 program exited with $status instead of 42"
+        fi
+        ;;
+    esac
+    return 1
+}
+
+# Which suites this host runs: KV_MODE is "both" (32-bit and 64-bit) or "x64"
+# (64-bit only, with the 32-bit program's file checked but not run), and
+# KV_MODE_WHY says why. KRONVEL_TEST_ARCH=x64 asks for the 64-bit-only mode.
+kv_test_mode() {
+    local machine
+    machine=$(uname -m)
+    if [ "$machine" != x86_64 ]; then
+        kv_say "the tests run on x86-64 Linux hosts; this one is $machine"
+        return 1
+    fi
+    case "${KRONVEL_TEST_ARCH:-}" in
+    x64)
+        KV_MODE=x64
+        KV_MODE_WHY="KRONVEL_TEST_ARCH=x64 asks for it"
+        ;;
+    "" | auto)
+        if kv_runs_i386; then
+            KV_MODE=both
+            KV_MODE_WHY="this host runs 32-bit x86 code: $KV_I386_WHY"
+        else
+            KV_MODE=x64
+            KV_MODE_WHY="this host runs no 32-bit x86 code: $KV_I386_WHY"
+        fi
+        ;;
+    *)
+        kv_say "KRONVEL_TEST_ARCH is \"$KRONVEL_TEST_ARCH\": set it to x64, or leave it unset to decide by the host"
+        return 1
+        ;;
+    esac
+}
+
+# The Wine environment for a prefix of either kind (win32 or win64): private to
+# its build folder, quiet, with the .NET and HTML engine installers that a new
+# prefix offers switched off. KV_WINE is the loader to start programs with:
+# Debian's "wine" launcher would take the 32-bit one whenever it is installed,
+# also where it cannot run.
+kv_wine_env() { # win32|win64 prefix
+    case "$1" in
+    win32) KV_WINE=/usr/lib/wine/wine ;;
+    win64) KV_WINE=/usr/lib/wine/wine64 ;;
+    *) kv_say "kv_wine_env: unknown Wine architecture $1"; return 1 ;;
+    esac
+    export WINEPREFIX="$2" WINEARCH="$1" WINELOADER="$KV_WINE"
+    export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
 }
 
 # Starts a persistent server and Wine's own background processes for the
@@ -66,13 +162,23 @@ kv_wine_env() {
 # program started later is quick. None of them may inherit our output or the
 # lock: whatever they inherit they keep open for as long as they run, and a pipe
 # held open that way never ends for its reader (ctest, or a caller's "| tail").
+# Wine's first start goes to a log beside the prefix; if it fails, the log says why.
+KV_WINE_PREFIXES=() # the prefixes whose servers kv_wine_stop ends
 kv_wine_start() {
+    local log="$WINEPREFIX.log"
+    KV_WINE_PREFIXES+=("$WINEPREFIX")
     mkdir -p "$WINEPREFIX" # the server does not start for a prefix folder that does not exist
     (
         flock 9
         # wineserver -p fails when the prefix's server is already running.
         if wineserver -p </dev/null >/dev/null 2>&1 9>&-; then
-            wineboot --init </dev/null >/dev/null 2>&1 9>&- || true
+            local status=0
+            "$KV_WINE" wineboot --init </dev/null >"$log" 2>&1 9>&- || status=$?
+            if [ $status -ne 0 ]; then
+                kv_say "Wine ($WINEARCH, $KV_WINE) could not start in $WINEPREFIX (exit status $status); from $log:"
+                tail -5 "$log" >&2
+                exit 1
+            fi
             # Debian's Wine 8 does not find its own fonts: caption buttons then
             # read "0 1 r" and dialogs lose Tahoma. Copies in the prefix are found.
             cp -n /usr/share/wine/fonts/{marlett,tahoma,tahomabd}.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
@@ -81,7 +187,11 @@ kv_wine_start() {
 }
 
 kv_wine_stop() {
-    wineserver -k 2>/dev/null || true
+    local prefix
+    for prefix in "${KV_WINE_PREFIXES[@]}"; do
+        WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+    done
+    KV_WINE_PREFIXES=()
 }
 
 # Starts Xvfb on a free display when there is no display; kv_display_stop ends it.
