@@ -156,6 +156,73 @@ TEST_F(Dialog, EscapeThroughTheDialogManagerClosesTheWindow)
     EXPECT_TRUE(QuitPosted());
 }
 
+// Presses a key as a user does: down and up, each to the window that has the
+// focus, through the dialog manager, as the program's message loop passes it.
+void Press(HWND hDlg, WPARAM key)
+{
+    for (UINT message : {WM_KEYDOWN, WM_KEYUP}) {
+        LPARAM flags = message == WM_KEYDOWN ? 0x00000001 : LPARAM(0xC0000001); // repeat count 1; up: released
+        MSG msg = {GetFocus(), message, key, flags, 0, {0, 0}};
+        if (!IsDialogMessageW(hDlg, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+}
+
+std::string FocusName(HWND focus, HWND hDlg)
+{
+    if (focus == nullptr)
+        return "nowhere";
+    int id = GetDlgCtrlID(GetParent(focus) == hDlg ? focus : GetParent(focus));
+    return "control " + std::to_string(id) + (GetParent(focus) == hDlg ? "" : " (inside it)");
+}
+
+TEST_F(Dialog, EnterInTheListStartsAndTheFocusMovesToTheButtonThatStopsIt)
+{
+    Open({156250, 5000, 20000});
+    // Shown, as the user's window is. (Destroying a shown window costs Wine
+    // 2 s when no window manager answers, as under Xvfb.)
+    ShowWindow(hDlg, SW_SHOW);
+    SendMessageW(list, CB_SETCURSEL, 14, 0);               // "1 ms"
+    SendMessageW(hDlg, WM_NEXTDLGCTL, WPARAM(list), TRUE); // where Tab puts it: the list's edit field
+    ASSERT_TRUE(IsChild(list, GetFocus())) << "focus on " << FocusName(GetFocus(), hDlg);
+    RecordedCalls().clear();
+
+    Press(hDlg, VK_RETURN); // the default push button: Start
+    EXPECT_EQ(Text(button), L"Stop");
+    EXPECT_FALSE(IsWindowEnabled(list));
+    EXPECT_EQ(GetFocus(), button) << "focus on " << FocusName(GetFocus(), hDlg);
+
+    Press(hDlg, VK_RETURN); // now on the button with the focus: Stop
+    EXPECT_EQ(Text(button), L"Start");
+    EXPECT_TRUE(IsWindowEnabled(list));
+    Press(hDlg, VK_SPACE); // the focused button again: Start
+    EXPECT_EQ(Text(button), L"Stop");
+    EXPECT_EQ(Describe(RecordedCalls()), Describe({BeginCall(1), EndCall(1), BeginCall(1)}));
+
+    Press(hDlg, VK_ESCAPE); // and the keyboard still closes the window
+    EXPECT_FALSE(IsWindow(hDlg));
+    EXPECT_TRUE(QuitPosted());
+}
+
+TEST_F(Dialog, StartFromElsewhereLeavesTheFocusWhereItIs)
+{
+    Open({156250, 5000, 20000});
+    ShowWindow(hDlg, SW_SHOW);
+    HWND exitButton = GetDlgItem(hDlg, IDCANCEL);
+    for (HWND focused : {button, exitButton}) {
+        SendMessageW(hDlg, WM_NEXTDLGCTL, WPARAM(focused), TRUE);
+        ASSERT_EQ(GetFocus(), focused);
+        MainDlgProc(hDlg, WM_COMMAND, MAKEWPARAM(IDC_START_STOP, BN_CLICKED), LPARAM(button));
+        EXPECT_EQ(Text(button), L"Stop");
+        EXPECT_EQ(GetFocus(), focused) << "focus on " << FocusName(GetFocus(), hDlg);
+        MainDlgProc(hDlg, WM_COMMAND, MAKEWPARAM(IDC_START_STOP, BN_CLICKED), LPARAM(button));
+        EXPECT_EQ(Text(button), L"Start");
+        EXPECT_EQ(GetFocus(), focused) << "focus on " << FocusName(GetFocus(), hDlg);
+    }
+}
+
 TEST_F(Dialog, TabVisitsStartExitAndTheListOnly)
 {
     Open({156250, 5000, 20000});

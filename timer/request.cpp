@@ -18,6 +18,18 @@ bool IsStartCaption(const WCHAR *caption)
     return caption[5] == L'\0';
 }
 
+// Disabling the window that has the keyboard focus leaves the focus nowhere, and
+// then no key reaches the dialog: not Tab, not Escape. Enter typed in the list's
+// edit field starts a request (Start/Stop is the default button), so before the
+// list is disabled the focus moves to the button, as the dialog manager moves
+// it, and the next Enter or Space there stops the request again.
+void MoveFocusOffList(HWND button, HWND list)
+{
+    HWND focus = GetFocus();
+    if (focus != nullptr && (focus == list || IsChild(list, focus)))
+        SendMessageW(GetParent(button), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
+}
+
 } // namespace
 
 void OnStartStop(HWND button, HWND list)
@@ -51,6 +63,7 @@ void StartRequest(HWND button, HWND list)
         SetKernelResolution(reading.minPeriod, TRUE);
     }
     SetWindowTextW(button, L"Stop");
+    MoveFocusOffList(button, list);
     EnableWindow(list, FALSE);
 }
 
