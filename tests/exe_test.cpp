@@ -534,10 +534,45 @@ class Program : public testing::Test {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
-    void Click(HWND control)
+    // What a click on a button sends its dialog: WM_COMMAND with the button's
+    // id and BN_CLICKED. Unlike BM_CLICK, which the platform says may fail
+    // while the dialog is not the active window, it does not depend on which
+    // window is active.
+    void Press(int id)
     {
         DWORD_PTR result;
-        SendMessageTimeoutW(control, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, WAIT_MS, &result);
+        SendMessageTimeoutW(hDlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(hDlg, id)),
+                            SMTO_ABORTIFHUNG, WAIT_MS, &result);
+    }
+    // A real click: the pointer over the middle of the control, the left
+    // button pressed and released, through the system's input queue. The
+    // window is raised above all others for it, without activating it, so
+    // that nothing else on the desktop takes the click.
+    void ClickWithTheMouse(HWND control)
+    {
+        RECT rect;
+        GetWindowRect(control, &rect);
+        POINT middle = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+        SetWindowPos(hDlg, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        ASSERT_EQ(WindowFromPoint(middle), control) << "something else is at (" << middle.x << ", " << middle.y << ")";
+        ASSERT_TRUE(SetCursorPos(middle.x, middle.y));
+        INPUT clicks[2] = {};
+        clicks[0].type = clicks[1].type = INPUT_MOUSE;
+        clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+        clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+        EXPECT_EQ(SendInput(2, clicks, sizeof clicks[0]), 2u) << "error " << GetLastError();
+        SetWindowPos(hDlg, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+    // Input arrives in its own time: the text of a window once it reads
+    // expected, or whatever it reads when the wait ends.
+    std::wstring TextOnceItReads(HWND window, const std::wstring &expected)
+    {
+        std::wstring text = TextOf(window);
+        for (DWORD waited = 0; text != expected && waited < WAIT_MS; waited += 20) {
+            Sleep(20);
+            text = TextOf(window);
+        }
+        return text;
     }
     DWORD ExitCode()
     {
@@ -600,25 +635,36 @@ TEST_F(Program, ShowsTheReadoutAndTheChoicesOfThisSystem)
 
 TEST_F(Program, StartAndStopSwitchTheButtonAndTheList)
 {
-    Click(button);
+    Press(IDC_START_STOP);
     EXPECT_EQ(TextOf(button), L"Stop");
     EXPECT_FALSE(IsWindowEnabled(list));
-    Click(button);
+    Press(IDC_START_STOP);
     EXPECT_EQ(TextOf(button), L"Start");
     EXPECT_TRUE(IsWindowEnabled(list));
-    Click(GetDlgItem(hDlg, IDCANCEL));
+    Press(IDCANCEL);
     EXPECT_EQ(ExitCode(), 0u);
 }
 
 TEST_F(Program, ExitButtonEndsTheProgramWithCodeZero)
 {
-    Click(GetDlgItem(hDlg, IDCANCEL));
+    Press(IDCANCEL);
+    EXPECT_EQ(ExitCode(), 0u);
+}
+
+TEST_F(Program, MouseClicksOnTheButtonsReachTheProgram)
+{
+    ClickWithTheMouse(button);
+    EXPECT_EQ(TextOnceItReads(button, L"Stop"), L"Stop");
+    EXPECT_FALSE(IsWindowEnabled(list));
+    ClickWithTheMouse(button);
+    EXPECT_EQ(TextOnceItReads(button, L"Start"), L"Start");
+    ClickWithTheMouse(GetDlgItem(hDlg, IDCANCEL));
     EXPECT_EQ(ExitCode(), 0u);
 }
 
 TEST_F(Program, EscapeEndsTheProgramWithCodeZeroWhileARequestIsHeld)
 {
-    Click(button);
+    Press(IDC_START_STOP);
     ASSERT_EQ(TextOf(button), L"Stop");
     PostMessageW(GetDlgItem(hDlg, IDCANCEL), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
     EXPECT_EQ(ExitCode(), 0u);
@@ -626,7 +672,7 @@ TEST_F(Program, EscapeEndsTheProgramWithCodeZeroWhileARequestIsHeld)
 
 TEST_F(Program, CloseBoxEndsTheProgramWithCodeZeroWhileARequestIsHeld)
 {
-    Click(button);
+    Press(IDC_START_STOP);
     ASSERT_EQ(TextOf(button), L"Stop");
     PostMessageW(hDlg, WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_EQ(ExitCode(), 0u);
