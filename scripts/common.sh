@@ -57,15 +57,29 @@ kv_require_packages() {
     rm -f "$log"
 }
 
+# The presets (version 6) need CMake 3.25 or later: Debian 12 has 3.25.1,
+# Ubuntu 22.04 LTS only 3.22.
+kv_require_cmake() {
+    local version
+    version=$(cmake --version 2>/dev/null | sed -n '1s/^cmake version \([0-9][0-9.]*\).*/\1/p')
+    if [ -z "$version" ] || [ "$(printf '%s\n' 3.25 "$version" | sort -V | head -n 1)" != 3.25 ]; then
+        kv_say "CMake ${version:-(not found)} is too old: the build needs 3.25 or later (Debian 12 has it)"
+        return 1
+    fi
+}
+
 # Configures and builds a preset: wine (the default) or wine64. Extra
-# arguments go to the build (--target kronvel, say).
+# arguments go to the build (--target kronvel, say). One build at a time in
+# this tree: scripts started together take turns here.
 kv_build() {
     local preset=${1:-wine}
     shift || true
+    kv_require_cmake
     cd "$KV_ROOT"
     kv_say "configuring and building (build/$preset)"
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset" "$@"
+    # shellcheck disable=SC2016 # expanded by the inner shell
+    kv_with_lock build "another build in this tree" \
+        bash -c 'cmake --preset "$1" >/dev/null && cmake --build --preset "$@"' build "$preset" "$@"
 }
 
 # Whether this host runs 32-bit x86 code natively, found by running it: a
@@ -162,30 +176,37 @@ kv_wine_env() { # win32|win64 prefix
 # program started later is quick. None of them may inherit our output or the
 # lock: whatever they inherit they keep open for as long as they run, and a pipe
 # held open that way never ends for its reader (ctest, or a caller's "| tail").
-# Wine's first start goes to a log beside the prefix; if it fails, the log says why.
-KV_WINE_PREFIXES=() # the prefixes whose servers kv_wine_stop ends
+# Wine's first start goes to a log beside the prefix; if it fails, the log says
+# why. A server this call starts is recorded for kv_wine_stop; one that was
+# already running belongs to someone else and is left alone.
+KV_WINE_PREFIXES=() # the prefixes whose servers we started
 kv_wine_start() {
-    local log="$WINEPREFIX.log"
-    KV_WINE_PREFIXES+=("$WINEPREFIX")
+    local log="$WINEPREFIX.log" status=0
     mkdir -p "$WINEPREFIX" # the server does not start for a prefix folder that does not exist
     (
         flock 9
         # wineserver -p fails when the prefix's server is already running.
-        if wineserver -p </dev/null >/dev/null 2>&1 9>&-; then
-            local status=0
-            "$KV_WINE" wineboot --init </dev/null >"$log" 2>&1 9>&- || status=$?
-            if [ $status -ne 0 ]; then
-                kv_say "Wine ($WINEARCH, $KV_WINE) could not start in $WINEPREFIX (exit status $status); from $log:"
-                tail -5 "$log" >&2
-                exit 1
-            fi
-            # Debian's Wine 8 does not find its own fonts: caption buttons then
-            # read "0 1 r" and dialogs lose Tahoma. Copies in the prefix are found.
-            cp -n /usr/share/wine/fonts/{marlett,tahoma,tahomabd}.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
-        fi
-    ) 9>"$WINEPREFIX.lock"
+        wineserver -p </dev/null >/dev/null 2>&1 9>&- || exit 3
+        "$KV_WINE" wineboot --init </dev/null >"$log" 2>&1 9>&- || {
+            status=$?
+            kv_say "Wine ($WINEARCH, $KV_WINE) could not start in $WINEPREFIX (exit status $status); from $log:"
+            tail -5 "$log" >&2
+            WINEPREFIX="$WINEPREFIX" wineserver -k 2>/dev/null
+            exit 1
+        }
+        # Debian's Wine 8 does not find its own fonts: caption buttons then
+        # read "0 1 r" and dialogs lose Tahoma. Copies in the prefix are found.
+        cp -n /usr/share/wine/fonts/{marlett,tahoma,tahomabd}.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+    ) 9>"$WINEPREFIX.lock" || status=$?
+    case $status in
+    0) KV_WINE_PREFIXES+=("$WINEPREFIX") ;;
+    3) ;;
+    *) return 1 ;;
+    esac
 }
 
+# Ends the servers (and with them the programs) of the prefixes kv_wine_start
+# started, and nothing else.
 kv_wine_stop() {
     local prefix
     for prefix in "${KV_WINE_PREFIXES[@]}"; do
@@ -194,21 +215,36 @@ kv_wine_stop() {
     KV_WINE_PREFIXES=()
 }
 
-# Starts Xvfb on a free display when there is no display; kv_display_stop ends it.
+# Starts Xvfb on a free display when there is no display, and exports DISPLAY
+# once it accepts connections; kv_display_stop ends it. Xvfb picks the display
+# itself (-displayfd), so that two scripts starting at once cannot collide.
 KV_XVFB_PID=""
 kv_display_start() {
     [ -n "${DISPLAY:-}" ] && return 0
-    command -v Xvfb >/dev/null || { kv_say "no DISPLAY and no Xvfb"; return 1; }
-    local n=99
-    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    command -v Xvfb >/dev/null || { kv_say "no DISPLAY, and no Xvfb to start a virtual one (package xvfb)"; return 1; }
+    local out log n="" i
+    out=$(mktemp) log=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp </dev/null >"$log" 2>&1 3>"$out" &
     KV_XVFB_PID=$!
-    local i
-    for i in $(seq 100); do
-        [ -e "/tmp/.X11-unix/X$n" ] && break
-        kill -0 "$KV_XVFB_PID" 2>/dev/null || { kv_say "Xvfb :$n failed to start"; return 1; }
+    for i in $(seq 200); do # up to 10 s
+        n=$(head -n 1 "$out")
+        [ -n "$n" ] && [ -e "/tmp/.X11-unix/X$n" ] && break
+        n=""
+        kill -0 "$KV_XVFB_PID" 2>/dev/null || break
         sleep 0.05
     done
+    if [ -z "$n" ]; then
+        if kill -0 "$KV_XVFB_PID" 2>/dev/null; then
+            kv_say "Xvfb opened no display within 10 s; stopped it"
+        else
+            kv_say "Xvfb failed to start:"
+            tail -5 "$log" >&2
+        fi
+        kv_display_stop
+        rm -f "$out" "$log"
+        return 1
+    fi
+    rm -f "$out" "$log"
     export DISPLAY=":$n"
 }
 
@@ -218,4 +254,35 @@ kv_display_stop() {
         wait "$KV_XVFB_PID" 2>/dev/null || true
         KV_XVFB_PID=""
     fi
+}
+
+# Runs a command holding an exclusive lock on build/.NAME.lock, and says so
+# when it has to wait for another holder. The lock is held by flock itself,
+# never by the command's processes, so that nothing the command leaves running
+# (a Wine server) can keep it.
+kv_with_lock() { # name what-holds-it command [arguments]
+    local lock="$KV_ROOT/build/.$1.lock" holder=$2 status=0
+    shift 2
+    mkdir -p "$KV_ROOT/build"
+    flock --nonblock --close --conflict-exit-code 75 "$lock" "$@" || status=$?
+    if [ $status -eq 75 ]; then
+        kv_say "waiting for $holder to finish ($lock)"
+        status=0
+        flock --close "$lock" "$@" || status=$?
+    fi
+    return $status
+}
+
+# Under set -e, a failing command ends a script: it says which, and where. (A
+# function of ours that fails has said why before it returns.)
+kv_report_failures() {
+    set -o errtrace
+    shopt -s inherit_errexit
+    trap 'kv_failed $? "$BASH_COMMAND" "${BASH_SOURCE[0]##*/}" $LINENO' ERR
+}
+kv_failed() { # status command file line
+    case "$2" in
+    return*) kv_say "stopped (exit status $1) at $3 line $4" ;;
+    *) kv_say "failed (exit status $1): $2 ($3 line $4)" ;;
+    esac
 }
