@@ -10,9 +10,9 @@ KV_PREFIX64="$KV_BUILD64/wineprefix"
 
 # Debian/Ubuntu packages. Both builds: CMake, clang and lld (clang drives lld
 # for the program's link), a virtual display, GoogleTest sources, Wine's own
-# launcher scripts. The 32-bit build: i686 MinGW-w64, and 32-bit Wine where it
+# launcher scripts, zip and unzip for the release package. The 32-bit build: i686 MinGW-w64, and 32-bit Wine where it
 # can run. The 64-bit build: x86-64 MinGW-w64 and 64-bit Wine.
-KV_COMMON_PACKAGES=(cmake make clang lld wine fonts-wine xvfb googletest)
+KV_COMMON_PACKAGES=(cmake make clang lld wine fonts-wine xvfb googletest zip unzip)
 KV_WIN32_BUILD_PACKAGES=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686)
 KV_WIN32_RUN_PACKAGES=(wine32:i386)
 KV_WIN64_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64)
