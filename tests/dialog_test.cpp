@@ -147,15 +147,6 @@ TEST_F(Dialog, ExitCommandClosesTheWindowAndQuitsWithoutWithdrawingAHeldRequest)
     EXPECT_EQ(g_requestedPeriod, 1);
 }
 
-TEST_F(Dialog, EscapeThroughTheDialogManagerClosesTheWindow)
-{
-    Open({156250, 5000, 20000});
-    MSG escape = {button, WM_KEYDOWN, VK_ESCAPE, 0x00010001, 0, {0, 0}};
-    EXPECT_TRUE(IsDialogMessageW(hDlg, &escape));
-    EXPECT_FALSE(IsWindow(hDlg));
-    EXPECT_TRUE(QuitPosted());
-}
-
 // Presses a key as a user does: down and up, each to the window that has the
 // focus, through the dialog manager, as the program's message loop passes it.
 void Press(HWND hDlg, WPARAM key)

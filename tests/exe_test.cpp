@@ -645,12 +645,6 @@ TEST_F(Program, StartAndStopSwitchTheButtonAndTheList)
     EXPECT_EQ(ExitCode(), 0u);
 }
 
-TEST_F(Program, ExitButtonEndsTheProgramWithCodeZero)
-{
-    Press(IDCANCEL);
-    EXPECT_EQ(ExitCode(), 0u);
-}
-
 TEST_F(Program, MouseClicksOnTheButtonsReachTheProgram)
 {
     ClickWithTheMouse(button);

@@ -192,39 +192,4 @@ TEST_F(Request, SelectionSurvivesAStopAndTheNextStartUsesWhateverIsSelectedThen)
               Describe({BeginCall(15), EndCall(15), BeginCall(15), EndCall(15), BeginCall(2), EndCall(2)}));
 }
 
-TEST_F(Request, EveryRequestOfManyCyclesIsMatchedByItsWithdrawal)
-{
-    UseRecordingServices({{156250, 5000, 10000}, {156250, 5000, 5000}});
-    for (int cycle = 0; cycle < 200; ++cycle) {
-        int n = (cycle * 7) % 16; // every choice, the kernel's included
-        TextBuffer text;
-        FormatChoiceText(n, text);
-        Select(c.list, text);
-        OnStartStop(c.button, c.list);
-        ExpectHolding(n);
-        OnStartStop(c.button, c.list);
-        ExpectIdle();
-    }
-    // Walk the log: each start is followed by its own stop before the next start.
-    const std::vector<TimerCall> &calls = RecordedCalls();
-    int begins = 0, sets = 0;
-    for (size_t i = 0; i < calls.size(); ++i) {
-        const TimerCall &call = calls[i];
-        if (call.kind == TimerCall::Begin) {
-            ++begins;
-            ASSERT_LT(i + 1, calls.size());
-            EXPECT_EQ(calls[i + 1].kind, TimerCall::End) << "call " << i;
-            EXPECT_EQ(calls[i + 1].period, call.period) << "call " << i;
-        } else if (call.kind == TimerCall::Set && call.set) {
-            ++sets;
-            ASSERT_LT(i + 2, calls.size());
-            EXPECT_EQ(calls[i + 1].kind, TimerCall::Query) << "call " << i;
-            EXPECT_EQ(calls[i + 2].kind, TimerCall::Set) << "call " << i;
-            EXPECT_FALSE(calls[i + 2].set) << "call " << i;
-        }
-    }
-    EXPECT_EQ(begins + sets, 200);
-    EXPECT_EQ(sets, 13); // cycles where (7 * cycle) % 16 == 0
-}
-
 } // namespace

@@ -33,10 +33,9 @@ TEST(Services, BindingFillsBothSlotsFromNtdllAndUnbindingClearsThem)
     EXPECT_EQ(GetModuleHandleW(L"ntdll.dll"), ntdll);
 }
 
-// Records the out-pointers it is given and writes what the test asks for.
+// Counts its calls and writes what the test asks for.
 struct QueryScript {
     int calls;
-    PULONG out[3];
     ULONG values[3];
     LONG status;
 } g_script;
@@ -44,9 +43,6 @@ struct QueryScript {
 LONG NTAPI ScriptedQuery(PULONG maximumTime, PULONG minimumTime, PULONG currentTime)
 {
     ++g_script.calls;
-    g_script.out[0] = maximumTime;
-    g_script.out[1] = minimumTime;
-    g_script.out[2] = currentTime;
     *maximumTime = g_script.values[0];
     *minimumTime = g_script.values[1];
     *currentTime = g_script.values[2];
@@ -57,20 +53,6 @@ LONG NTAPI SilentFailingQuery(PULONG, PULONG, PULONG)
 {
     ++g_script.calls;
     return LONG(0xC0000022); // STATUS_ACCESS_DENIED, nothing written
-}
-
-TEST(Services, QueryReadsTheThreeOutValuesInOrderFromOneCall)
-{
-    g_script = {0, {}, {156250, 5000, 10000}, 0};
-    pNtQueryTimerResolution = ScriptedQuery;
-    ResolutionReading r = QueryResolution();
-    EXPECT_EQ(g_script.calls, 1);
-    EXPECT_EQ(r.maxPeriod, 156250u);
-    EXPECT_EQ(r.minPeriod, 5000u);
-    EXPECT_EQ(r.curPeriod, 10000u);
-    EXPECT_NE(g_script.out[0], g_script.out[1]);
-    EXPECT_NE(g_script.out[1], g_script.out[2]);
-    pNtQueryTimerResolution = nullptr;
 }
 
 TEST(Services, MissingOrFailingQueryGivesAReadingOfZeros)
@@ -87,7 +69,7 @@ TEST(Services, MissingOrFailingQueryGivesAReadingOfZeros)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        g_script = {0, {}, {0xDEADBEEF, 0xDEADBEEF, 0xDEADBEEF}, c.status};
+        g_script = {0, {0xDEADBEEF, 0xDEADBEEF, 0xDEADBEEF}, c.status};
         pNtQueryTimerResolution = c.query;
         ResolutionReading r = QueryResolution();
         EXPECT_EQ(g_script.calls, c.calls);
