@@ -14,7 +14,7 @@ declare -A KV_PACKAGES=(
     [display]="xvfb"
     [screenshot]="imagemagick x11-utils xdotool"
     [checks]="shellcheck osslsigncode openssl python3-jsonschema python3-yaml"
-    [icon]="librsvg2-bin icoutils imagemagick python3"
+    [icon]="librsvg2-bin icoutils imagemagick fonts-dejavu-core"
 )
 
 kv_say() { printf 'kronvel: %s\n' "$*" >&2; }
