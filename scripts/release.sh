@@ -5,10 +5,10 @@
 # failure.
 #
 #   kv_sign IN OUT TIME TIMESTAMP-URL pkcs12 FILE PASSWORD-FILE
-#   kv_sign IN OUT TIME TIMESTAMP-URL pkcs11 MODULE CERT-FILE KEY-URI
+#   kv_sign IN OUT TIME TIMESTAMP-URL pkcs11 MODULE CERT-FILE KEY-URI PIN-FILE
 #       Signs IN into OUT (Authenticode, SHA-256) with the key of a PKCS#12
-#       file or of a PKCS#11 token (give its PIN in the key URI, e.g.
-#       "pin-source=file:..."). TIME, in seconds since 1970, is the signing
+#       file or of a PKCS#11 token (the module's library, the certificate
+#       file, the key's "pkcs11:" URI and a file holding the PIN). TIME, in seconds since 1970, is the signing
 #       time recorded in the signature, so that the same key signs the same
 #       file to the same bytes: scripts/package gives the commit's time. An
 #       RFC 3161 timestamp is added when TIMESTAMP-URL is not empty.
@@ -56,15 +56,14 @@ kv_unsign() { # in out
     head -c 8 /dev/zero | dd of="$2" bs=1 seek="$entry" conv=notrunc status=none
 }
 
-kv_sign() { # in out time timestamp-url pkcs12 FILE PASSWORD-FILE | pkcs11 MODULE CERT KEY-URI
+kv_sign() { # in out time timestamp-url pkcs12 FILE PASSWORD-FILE | pkcs11 MODULE CERT KEY-URI PIN-FILE
     local in=$1 out=$2 log args=(sign -h sha256 -time "$3")
     [ -z "$4" ] || args+=(-ts "$4")
     case "${5:-}" in
     pkcs12) args+=(-pkcs12 "$6" -readpass "$7") ;;
-    pkcs11) args+=(-pkcs11module "$6" -certs "$7" -key "$8") ;;
-    *) kv_say "kv_sign: the key is \"pkcs12 FILE PASSWORD-FILE\" or \"pkcs11 MODULE CERT KEY-URI\""; return 1 ;;
+    pkcs11) args+=(-pkcs11module "$6" -certs "$7" -key "$8" -readpass "$9") ;;
+    *) kv_say "kv_sign: the key is \"pkcs12 FILE PASSWORD-FILE\" or \"pkcs11 MODULE CERT KEY-URI PIN-FILE\""; return 1 ;;
     esac
-    command -v osslsigncode >/dev/null || { kv_say "osslsigncode is missing (package osslsigncode)"; return 1; }
     rm -f "$out" # osslsigncode 2.5 does not overwrite
     # It can report a failure (a timestamp, say) and still exit 0: read what it says.
     if ! log=$(osslsigncode "${args[@]}" -in "$in" -out "$out" 2>&1) || [ "$(tail -n 1 <<<"$log")" != Succeeded ] ||
@@ -77,7 +76,8 @@ kv_sign() { # in out time timestamp-url pkcs12 FILE PASSWORD-FILE | pkcs11 MODUL
 }
 
 kv_write_manifests() { # outdir version base-url homepage zipname sha256
-    local out=$1 version=$2 base=${3%/} homepage=$4 zip=$5 sha=$6 folder=${5%.zip} dir head
+    local out=$1 version=$2 base=${3%/} homepage=$4 zip=$5 sha=$6 folder=${5%.zip} dir head about
+    about=$(sed -n 's/^project(Kronvel .*DESCRIPTION "\([^"]*\)".*/\1/p' "$KV_ROOT/CMakeLists.txt")
     # Every value goes between double quotes, unescaped: refuse what would need escaping.
     [[ "$base$homepage" =~ ^[^[:space:]\"\\]+$ ]] || { kv_say "a URL with spaces, quotes or backslashes: $base $homepage"; return 1; }
     dir="$out/manifests/k/Kronvel/Kronvel/$version"
@@ -108,7 +108,7 @@ Publisher: "The Kronvel developers"
 PackageName: Kronvel
 PackageUrl: "$homepage"
 License: MIT
-ShortDescription: "$(kv_description)"
+ShortDescription: "$about"
 ManifestType: defaultLocale
 ManifestVersion: "1.10.0"
 EOF
@@ -116,7 +116,7 @@ EOF
     cat >"$out/kronvel.json" <<EOF
 {
     "version": "$version",
-    "description": "$(kv_description)",
+    "description": "$about",
     "homepage": "$homepage",
     "license": "MIT",
     "url": "$base/$zip",
@@ -133,6 +133,3 @@ EOF
 }
 EOF
 }
-
-# The CMake project's description, which says what Kronvel is.
-kv_description() { sed -n 's/^project(Kronvel .*DESCRIPTION "\([^"]*\)".*/\1/p' "$KV_ROOT/CMakeLists.txt"; }

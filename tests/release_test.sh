@@ -3,9 +3,10 @@
 # Signs a package with a code-signing certificate made here and checks it with
 # scripts/verify-release: it passes, its kronvel.exe without the signature is
 # the build's to the byte, the same key signs to the same zip, and each planted
-# fault fails with a message naming it.
+# fault fails with a message naming it. With "pkcs11", signs with the same key
+# in a SoftHSM token instead, and checks that it gives the same zip.
 #
-# Usage: tests/release_test.sh BUILD-DIR   (exit 0 pass, 1 fail, 77 skip)
+# Usage: tests/release_test.sh BUILD-DIR [pkcs11]   (exit 0 pass, 1 fail, 77 skip)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/release.sh"
@@ -37,6 +38,22 @@ verify() { "$root/scripts/verify-release" "$1" --cert cert.pem >verify.log 2>&1;
 
 if ! pack good || ! pack again; then cat pack.log; exit 1; fi
 zip=$(echo good/kronvel-*-win32.zip) name=$(basename "$zip" .zip)
+
+if [ "${2:-}" = pkcs11 ]; then
+    module=/usr/lib/softhsm/libsofthsm2.so
+    [ -f "$module" ] || { echo "kronvel: skipped: no SoftHSM (package softhsm2)"; exit 77; }
+    ls /usr/lib/*/engines-3/pkcs11.so >/dev/null 2>&1 || { echo "kronvel: skipped: no PKCS#11 engine for OpenSSL (package libengine-pkcs11-openssl)"; exit 77; }
+    export SOFTHSM2_CONF="$work/softhsm2.conf"
+    mkdir tokens && printf 'directories.tokendir = %s\n' "$work/tokens" >"$SOFTHSM2_CONF" && echo 5678 >pin.txt
+    openssl pkcs8 -topk8 -nocrypt -in key.pem -out key8.pem
+    softhsm2-util --init-token --free --label kronvel --so-pin 1234 --pin 5678 >/dev/null
+    softhsm2-util --import key8.pem --token kronvel --label signer --id 01 --pin 5678 >/dev/null
+    "$root/scripts/package" --no-build --unrecorded --out token --sign-pkcs11 "$module" cert.pem \
+        "pkcs11:token=kronvel;object=signer;type=private" pin.txt >pack.log 2>&1 || { cat pack.log; exit 1; }
+    expect "the key in a PKCS#11 token signs to the same zip as in a PKCS#12 file" cmp -s "$zip" "token/$name.zip"
+    expect "verify-release passes the token-signed package" verify "token/$name.zip"
+    exit $status
+fi
 expect "the same key signs to the same zip" cmp -s "$zip" again/"$name.zip"
 expect "verify-release passes the signed package" verify "$zip"
 unzip -q "$zip" -d good/unpacked
