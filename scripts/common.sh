@@ -13,7 +13,7 @@ declare -A KV_PACKAGES=(
     [wine64]="wine fonts-wine wine64"
     [display]="xvfb"
     [screenshot]="imagemagick x11-utils xdotool"
-    [checks]="shellcheck osslsigncode openssl python3-jsonschema python3-yaml"
+    [checks]="shellcheck osslsigncode openssl softhsm2 libengine-pkcs11-openssl python3-jsonschema python3-yaml"
     [icon]="librsvg2-bin icoutils imagemagick fonts-dejavu-core"
 )
 
