@@ -76,60 +76,15 @@ kv_sign() { # in out time timestamp-url pkcs12 FILE PASSWORD-FILE | pkcs11 MODUL
 }
 
 kv_write_manifests() { # outdir version base-url homepage zipname sha256
-    local out=$1 version=$2 base=${3%/} homepage=$4 zip=$5 sha=$6 folder=${5%.zip} dir head about
+    local out=$1 version=$2 url=${3%/}/$5 folder=${5%.zip} template about
     about=$(sed -n 's/^project(Kronvel .*DESCRIPTION "\([^"]*\)".*/\1/p' "$KV_ROOT/CMakeLists.txt")
-    # Every value goes between double quotes, unescaped: refuse what would need escaping.
-    [[ "$base$homepage" =~ ^[^[:space:]\"\\]+$ ]] || { kv_say "a URL with spaces, quotes or backslashes: $base $homepage"; return 1; }
-    dir="$out/manifests/k/Kronvel/Kronvel/$version"
-    mkdir -p "$dir"
-    head="PackageIdentifier: Kronvel.Kronvel
-PackageVersion: \"$version\""
-    printf '%s\n' "$head" 'DefaultLocale: en-US' 'ManifestType: version' 'ManifestVersion: "1.10.0"' \
-        >"$dir/Kronvel.Kronvel.yaml"
-    cat >"$dir/Kronvel.Kronvel.installer.yaml" <<EOF
-$head
-MinimumOSVersion: "6.0.0.0"
-InstallerType: zip
-NestedInstallerType: portable
-NestedInstallerFiles:
-  - RelativeFilePath: "$folder/kronvel.exe"
-    PortableCommandAlias: kronvel
-Installers:
-  - Architecture: x86
-    InstallerUrl: "$base/$zip"
-    InstallerSha256: "${sha^^}"
-ManifestType: installer
-ManifestVersion: "1.10.0"
-EOF
-    cat >"$dir/Kronvel.Kronvel.locale.en-US.yaml" <<EOF
-$head
-PackageLocale: en-US
-Publisher: "The Kronvel developers"
-PackageName: Kronvel
-PackageUrl: "$homepage"
-License: MIT
-ShortDescription: "$about"
-ManifestType: defaultLocale
-ManifestVersion: "1.10.0"
-EOF
-    # Scoop: the next version's zip and sum are found by putting its number in the URL.
-    cat >"$out/kronvel.json" <<EOF
-{
-    "version": "$version",
-    "description": "$about",
-    "homepage": "$homepage",
-    "license": "MIT",
-    "url": "$base/$zip",
-    "hash": "$sha",
-    "extract_dir": "$folder",
-    "bin": "kronvel.exe",
-    "shortcuts": [["kronvel.exe", "Kronvel"]],
-    "checkver": { "url": "$homepage", "regex": "kronvel-([\\\\d.]+)-win32\\\\.zip" },
-    "autoupdate": {
-        "url": "${base//$version/\$version}/${zip//$version/\$version}",
-        "extract_dir": "${folder//$version/\$version}",
-        "hash": { "url": "\$url.sha256" }
-    }
-}
-EOF
+    # The values go between double quotes, through sed: refuse what would need escaping.
+    [[ "$url$4" =~ ^[^[:space:]\"\\|\&]+$ ]] || { kv_say "a URL with spaces, quotes, \\, | or &: $url $4"; return 1; }
+    mkdir -p "$out/manifests/k/Kronvel/Kronvel/$version"
+    for template in "$KV_ROOT"/release/manifests/*; do
+        sed -e "s|@VERSION@|$version|g; s|@URL@|$url|g; s|@FOLDER@|$folder|g; s|@HOMEPAGE@|$4|g" \
+            -e "s|@SHA256@|$6|g; s|@SHA256_UPPER@|${6^^}|g; s|@DESCRIPTION@|$about|g" \
+            -e "s|@URL_OF_VERSION@|${url//$version/\$version}|g; s|@FOLDER_OF_VERSION@|${folder//$version/\$version}|g" \
+            "$template" >"$out/$([[ $template == *.yaml ]] && echo "manifests/k/Kronvel/Kronvel/$version/")${template##*/}"
+    done
 }
