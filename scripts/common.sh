@@ -38,7 +38,7 @@ kv_need() { # [--install] need...
         done
     done
     [ ${#missing[@]} -gt 0 ] || return 0
-    local steps=("apt-get update" "apt-get install -y --no-install-recommends ${missing[*]}")
+    local steps=("apt-get update" "apt-get install -y ${missing[*]}")
     [[ " ${missing[*]}" != *:i386* ]] || dpkg --print-foreign-architectures | grep -qx i386 ||
         steps=("dpkg --add-architecture i386" "${steps[@]}")
     if [ $install -eq 0 ] || [ "$(id -u)" -ne 0 ]; then
@@ -46,13 +46,11 @@ kv_need() { # [--install] need...
         printf '  sudo %s\n' "${steps[@]}" >&2
         return 1
     fi
-    local step log
-    log=$(mktemp)
+    local step out
     for step in "${steps[@]}"; do
         kv_say "+ $step"
-        DEBIAN_FRONTEND=noninteractive $step >"$log" 2>&1 || { tail -20 "$log" >&2; rm -f "$log"; return 1; }
+        out=$(DEBIAN_FRONTEND=noninteractive $step 2>&1) || { tail -20 <<<"$out" >&2; return 1; }
     done
-    rm -f "$log"
 }
 
 # Runs a command holding build/.NAME.lock, and says so when it has to wait.
