@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Runs the test bundle as a Windows user would: unpacked into an empty folder
+# outside the tree, run-tests.cmd started there by cmd.exe, in a fresh Wine
+# prefix. For x86 the bundle is the one scripts/package packs from BUILD; for
+# x64 (the test build, which is never packed) the same files of BUILD, with the
+# runner's machine switched. Passes when run-tests.cmd exits with 0 and both
+# programs printed their summaries.
+#
+# Usage: tests/bundle_test.sh BUILD x86|x64   (exit 0 pass, 1 fail, 77 skip)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "$1" && pwd) machine=$2 arch=win32
+[ "$machine" = x86 ] || arch=win64
+work=$(mktemp -d)
+trap '"$root/scripts/wine-prefix" stop "$arch" "$work/prefix"; rm -rf "$work"' EXIT
+mkdir "$work/empty"
+if [ "$machine" = x86 ]; then
+    "$root/scripts/package" --no-build --unrecorded --build "$build" --out "$work/dist" 2>/dev/null >&2
+    unzip -q "$work"/dist/kronvel-*-win32-tests.zip -d "$work/empty"
+else
+    mkdir "$work/empty/bundle"
+    cp "$build/kronvel.exe" "$build/tests/unit_tests.exe" "$build/tests/exe_tests.exe" "$work/empty/bundle/"
+    sed 's/--machine=x86/--machine=x64/' "$root/tests/run-tests.cmd" >"$work/empty/bundle/run-tests.cmd"
+fi
+bundle=$(dirname "$(find "$work/empty" -name run-tests.cmd)")
+echo "bundle: $(find "$bundle" -type f -printf "%f " | sort)"
+"$root/scripts/wine-prefix" start "$arch" "$work/prefix"
+status=0
+(cd "$bundle" && "$root/scripts/wine-prefix" run "$arch" "$work/prefix" cmd /c run-tests.cmd) >"$work/out.txt" 2>&1 ||
+    status=$?
+tr -d '\r' <"$work/out.txt"
+summaries=$(tr -d '\r' <"$work/out.txt" | grep -c '^\[==========\] .* ran\.' || true)
+echo "run-tests.cmd exited with $status; summaries printed: $summaries of 2"
+[ "$status" -eq 0 ] && [ "$summaries" -eq 2 ]
