@@ -11,8 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <commctrl.h>
+
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -471,6 +474,36 @@ TEST_F(Resources, ManifestRunsAsInvokerWithCommonControls6AndNothingElse)
 }
 
 // ---------------------------------------------------------------------------
+// Where the tests run
+
+// An export of a loaded module, looked up at run time (through void (*)(),
+// which converts to any function type without a warning).
+template <typename Function> Function Export(HMODULE module, const char *name)
+{
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+// Why a check of something only real Windows does cannot run here, or "" when
+// it can: under Wine (underWine says what Wine does not do), or on a Windows
+// older than the build from which the platform promises it (from names it).
+// The version is RtlGetVersion's: this program has no manifest, so
+// GetVersionEx would claim Windows 8 on anything newer.
+std::string WhyNotHere(const char *underWine, DWORD firstBuild = 0, const char *from = "")
+{
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    if (GetProcAddress(ntdll, "wine_get_version") != nullptr)
+        return std::string("needs real Windows, skipped under Wine: ") + underWine;
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    Export<LONG(NTAPI *)(OSVERSIONINFOW *)>(ntdll, "RtlGetVersion")(&version);
+    if (version.dwBuildNumber >= firstBuild)
+        return "";
+    return std::string("Windows promises this from ") + from + " (build " + std::to_string(firstBuild) +
+           ") on; this is Windows " + std::to_string(version.dwMajorVersion) + "." +
+           std::to_string(version.dwMinorVersion) + " build " + std::to_string(version.dwBuildNumber);
+}
+
+// ---------------------------------------------------------------------------
 // The running program, driven from here
 
 const DWORD WAIT_MS = 10000;
@@ -503,25 +536,134 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM lParam)
     return TRUE;
 }
 
+POINT Middle(HWND window)
+{
+    RECT rect;
+    GetWindowRect(window, &rect);
+    return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+}
+
+// Why this session cannot click, or "" when it can. Without an interactive
+// desktop (a service's session, a locked or disconnected one) the cursor
+// cannot be placed or input cannot be sent; whether a click arrives is the
+// test's own question.
+std::string WhyNoMouse(POINT at)
+{
+    const std::string none = "no interactive desktop: ";
+    if (!SetCursorPos(at.x, at.y))
+        return none + "the cursor cannot be placed (SetCursorPos: error " + std::to_string(GetLastError()) + ")";
+    POINT now = {-1, -1};
+    if (!GetCursorPos(&now) || now.x != at.x || now.y != at.y)
+        return none + "the cursor did not go where it was placed";
+    INPUT still = {};
+    still.type = INPUT_MOUSE;
+    still.mi.dwFlags = MOUSEEVENTF_MOVE; // by (0, 0)
+    if (SendInput(1, &still, sizeof still) != 1)
+        return none + "input cannot be sent (SendInput: error " + std::to_string(GetLastError()) + ")";
+    return "";
+}
+
+// Lets this thread's own windows take the messages sent to them.
+void PumpMessages()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageW(&msg);
+}
+
+// Brings a window to the foreground, where the system lets this process do so
+// (SetForegroundWindow's rules); false where it does not.
+bool Activate(HWND window)
+{
+    if (!SetForegroundWindow(window))
+        return false;
+    for (DWORD waited = 0; GetForegroundWindow() != window && waited < WAIT_MS; waited += 20) {
+        PumpMessages();
+        Sleep(20);
+    }
+    return GetForegroundWindow() == window;
+}
+
+// Whether a window is a control of the dialog, or a part of one (the list's
+// edit field), that takes input: it and its parents up to the dialog enabled.
+bool IsEnabledControl(HWND hDlg, HWND window)
+{
+    if (window == nullptr || window == hDlg || !IsChild(hDlg, window))
+        return false;
+    for (; window != hDlg; window = GetParent(window))
+        if (!IsWindowEnabled(window))
+            return false;
+    return true;
+}
+
+std::string FocusName(HWND hDlg, HWND focus)
+{
+    if (focus == nullptr)
+        return "nowhere";
+    if (focus == hDlg)
+        return "the dialog itself";
+    if (!IsChild(hDlg, focus))
+        return "a window not of the dialog";
+    HWND control = GetParent(focus) == hDlg ? focus : GetParent(focus);
+    return "control " + std::to_string(GetDlgCtrlID(control)) + (control == focus ? "" : " (inside it)") +
+           (IsEnabledControl(hDlg, focus) ? "" : ", disabled");
+}
+
+// CB_GETMINVISIBLE, answered by a combo box made here: of version 5 of the
+// common controls, user32's, since this program has no manifest; or of
+// version 6, under kronvel.exe's own manifest activated around it. Only
+// version 6 handles the message (its documentation asks for the manifest);
+// version 5 leaves it to DefWindowProc, which answers 0.
+LRESULT MinVisibleOfAComboBoxMadeHere(bool underKronvelsManifest)
+{
+    ACTCTXW manifest = {};
+    manifest.cbSize = sizeof manifest;
+    manifest.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    manifest.lpSource = g_exePath.c_str();
+    manifest.lpResourceName = MAKEINTRESOURCEW(1);
+    HANDLE context = underKronvelsManifest ? CreateActCtxW(&manifest) : INVALID_HANDLE_VALUE;
+    ULONG_PTR cookie = 0;
+    if (context != INVALID_HANDLE_VALUE) {
+        ActivateActCtx(context, &cookie);
+        // Under it, comctl32.dll is version 6, whose classes this registers.
+        INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_STANDARD_CLASSES};
+        Export<BOOL(WINAPI *)(const INITCOMMONCONTROLSEX *)>(LoadLibraryW(L"comctl32.dll"),
+                                                             "InitCommonControlsEx")(&classes);
+    }
+    HWND combo = CreateWindowExW(0, L"ComboBox", L"", WS_POPUP | CBS_DROPDOWN, 0, 0, 100, 100, nullptr, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+    LRESULT answer = SendMessageW(combo, CB_GETMINVISIBLE, 0, 0);
+    DestroyWindow(combo);
+    if (context != INVALID_HANDLE_VALUE) {
+        DeactivateActCtx(0, cookie);
+        ReleaseActCtx(context);
+    }
+    return answer;
+}
+
 class Program : public testing::Test {
   protected:
-    void SetUp() override
+    void SetUp() override { Start(g_exePath); }
+    void Start(const std::wstring &path)
     {
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESHOWWINDOW;
         startup.wShowWindow = SW_SHOWNORMAL;
-        std::wstring command = L"\"" + g_exePath + L"\"";
-        ASSERT_TRUE(CreateProcessW(g_exePath.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                   &startup, &process))
-            << "cannot start " << Narrow(g_exePath) << ", error " << GetLastError();
+        std::wstring command = L"\"" + path + L"\"";
+        ASSERT_TRUE(
+            CreateProcessW(path.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+            << "cannot start " << Narrow(path) << ", error " << GetLastError();
         WaitForInputIdle(process.hProcess, WAIT_MS);
         FindWindowOf search = {process.dwProcessId, nullptr};
-        for (DWORD waited = 0; search.found == nullptr && waited < WAIT_MS; waited += 50) {
+        bool ended = false;
+        for (DWORD waited = 0; search.found == nullptr && !ended && waited < WAIT_MS; waited += 50) {
             EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
-            if (search.found == nullptr)
-                Sleep(50);
+            ended = search.found == nullptr && WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0;
         }
+        DWORD code = 0;
+        GetExitCodeProcess(process.hProcess, &code);
+        ASSERT_FALSE(ended) << "the program ended with code 0x" << std::hex << code << " before it showed a window";
         hDlg = search.found;
         ASSERT_NE(hDlg, nullptr) << "no window appeared";
         button = GetDlgItem(hDlg, IDC_START_STOP);
@@ -529,8 +671,10 @@ class Program : public testing::Test {
     }
     void TearDown() override
     {
-        if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT)
+        if (process.hProcess != nullptr && WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
             TerminateProcess(process.hProcess, 99);
+            WaitForSingleObject(process.hProcess, WAIT_MS);
+        }
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
@@ -544,15 +688,29 @@ class Program : public testing::Test {
         SendMessageTimeoutW(hDlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(hDlg, id)),
                             SMTO_ABORTIFHUNG, WAIT_MS, &result);
     }
+    // A key as the keyboard delivers it: down and up, to the window with the focus.
+    void PressKey(HWND focus, WPARAM key)
+    {
+        PostMessageW(focus, WM_KEYDOWN, key, 0x00000001);
+        PostMessageW(focus, WM_KEYUP, key, LPARAM(0xC0000001));
+    }
+    // Selects the list's item for n ms, as a user's choice does; false when
+    // the list offers none.
+    bool Choose(int n)
+    {
+        LRESULT count = SendMessageW(list, CB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; ++i)
+            if (SendMessageW(list, CB_GETITEMDATA, WPARAM(i), 0) == n)
+                return SendMessageW(list, CB_SETCURSEL, WPARAM(i), 0) == i;
+        return false;
+    }
     // A real click: the pointer over the middle of the control, the left
     // button pressed and released, through the system's input queue. The
     // window is raised above all others for it, without activating it, so
     // that nothing else on the desktop takes the click.
     void ClickWithTheMouse(HWND control)
     {
-        RECT rect;
-        GetWindowRect(control, &rect);
-        POINT middle = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+        POINT middle = Middle(control);
         SetWindowPos(hDlg, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         ASSERT_EQ(WindowFromPoint(middle), control) << "something else is at (" << middle.x << ", " << middle.y << ")";
         ASSERT_TRUE(SetCursorPos(middle.x, middle.y));
@@ -573,6 +731,15 @@ class Program : public testing::Test {
             text = TextOf(window);
         }
         return text;
+    }
+    // The window with the keyboard focus in the program's thread: none while
+    // the program is not the active one.
+    HWND ProgramFocus()
+    {
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof info;
+        GetGUIThreadInfo(process.dwThreadId, &info);
+        return info.hwndFocus;
     }
     DWORD ExitCode()
     {
@@ -647,6 +814,8 @@ TEST_F(Program, StartAndStopSwitchTheButtonAndTheList)
 
 TEST_F(Program, MouseClicksOnTheButtonsReachTheProgram)
 {
+    if (std::string why = WhyNoMouse(Middle(button)); !why.empty())
+        GTEST_SKIP() << why;
     ClickWithTheMouse(button);
     EXPECT_EQ(TextOnceItReads(button, L"Stop"), L"Stop");
     EXPECT_FALSE(IsWindowEnabled(list));
@@ -670,6 +839,163 @@ TEST_F(Program, CloseBoxEndsTheProgramWithCodeZeroWhileARequestIsHeld)
     ASSERT_EQ(TextOf(button), L"Stop");
     PostMessageW(hDlg, WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_EQ(ExitCode(), 0u);
+}
+
+// While the program holds a request, its own readout shows the period in
+// force at least as short as the one requested. Other processes can only make
+// it shorter, so this holds on a shared machine too.
+TEST_F(Program, HeldRequestShowsInItsOwnReadout)
+{
+    if (std::string why = WhyNotHere("its timer requests change nothing"); !why.empty())
+        GTEST_SKIP() << why;
+    static const struct {
+        int choice;
+        const char *expected;
+        bool (*holds)(const std::wstring &current, const std::wstring &shortest);
+    } cases[] = {
+        {1, "at most 1.000 ms",
+         [](const std::wstring &current, const std::wstring &) {
+             return !current.empty() && wcstod(current.c_str(), nullptr) <= 1.0;
+         }},
+        {0, "the Min timer period",
+         [](const std::wstring &current, const std::wstring &shortest) { return current == shortest; }},
+    };
+    HWND currentLabel = GetDlgItem(hDlg, IDC_CUR_PERIOD), shortestLabel = GetDlgItem(hDlg, IDC_MIN_PERIOD);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "holding \"" << c.choice << " ms\"");
+        ASSERT_TRUE(Choose(c.choice)) << "the list offers no " << c.choice << " ms";
+        Press(IDC_START_STOP);
+        ASSERT_EQ(TextOf(button), L"Stop");
+        std::wstring current = TextOf(currentLabel), shortest = TextOf(shortestLabel);
+        for (DWORD waited = 0; !c.holds(current, shortest) && waited < 1000; waited += 20) {
+            Sleep(20);
+            current = TextOf(currentLabel);
+            shortest = TextOf(shortestLabel);
+        }
+        EXPECT_TRUE(c.holds(current, shortest))
+            << "expected Current timer period " << c.expected << " within a second, got " << Narrow(current)
+            << " (Min timer period " << Narrow(shortest) << ")";
+        Press(IDC_START_STOP);
+    }
+}
+
+// A copy of the program alone in a fresh folder, beside a winmm.dll of zero
+// bytes, as a planted DLL would lie beside it in a downloads folder. Loaded,
+// it would stop the program before its window.
+class ProgramBesideAPlantedDll : public Program {
+  protected:
+    void SetUp() override
+    {
+        if (std::string why = WhyNotHere("its loader takes no DependentLoadFlags from the load configuration", 14393,
+                                         "Windows 10 1607");
+            !why.empty())
+            GTEST_SKIP() << why;
+        WCHAR temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        folder =
+            temp + (L"kronvel-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount()));
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr)) << "error " << GetLastError();
+        ASSERT_TRUE(CopyFileW(g_exePath.c_str(), (folder + L"\\kronvel.exe").c_str(), TRUE))
+            << "error " << GetLastError();
+        HANDLE dll = CreateFileW((folder + L"\\winmm.dll").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(dll, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+        CloseHandle(dll);
+        Start(folder + L"\\kronvel.exe");
+    }
+    void TearDown() override
+    {
+        Program::TearDown(); // the program has ended, so its file can go
+        if (folder.empty())
+            return;
+        for (const wchar_t *file : {L"\\kronvel.exe", L"\\winmm.dll"})
+            DeleteFileW((folder + file).c_str());
+        EXPECT_TRUE(RemoveDirectoryW(folder.c_str())) << "cannot remove " << Narrow(folder);
+    }
+    std::wstring folder;
+};
+
+TEST_F(ProgramBesideAPlantedDll, StartsWithItsImportsFromSystem32)
+{
+    EXPECT_TRUE(IsWindowVisible(hDlg));
+    Press(IDCANCEL);
+    EXPECT_EQ(ExitCode(), 0u);
+}
+
+// Windows 11 stops honouring the timer requests of a process whose windows are
+// all hidden, unless it opts out: the program does, before its window exists.
+TEST_F(Program, OptsOutOfTimerThrottlingWhileHidden)
+{
+    if (std::string why = WhyNotHere("its kernel32 has no GetProcessInformation", 22000, "Windows 11"); !why.empty())
+        GTEST_SKIP() << why;
+    struct {
+        ULONG Version, ControlMask, StateMask; // PROCESS_POWER_THROTTLING_STATE
+    } state = {1, 0, 0};
+    const ULONG IGNORE_TIMER_RESOLUTION = 0x4; // PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION
+    auto getProcessInformation =
+        Export<BOOL(WINAPI *)(HANDLE, int, LPVOID, DWORD)>(GetModuleHandleW(L"kernel32.dll"), "GetProcessInformation");
+    ASSERT_NE(getProcessInformation, nullptr);
+    ASSERT_TRUE(getProcessInformation(process.hProcess, 4 /* ProcessPowerThrottling */, &state, sizeof state))
+        << "error " << GetLastError();
+    EXPECT_TRUE(state.ControlMask & IGNORE_TIMER_RESOLUTION) << "ControlMask 0x" << std::hex << state.ControlMask;
+    EXPECT_FALSE(state.StateMask & IGNORE_TIMER_RESOLUTION) << "StateMask 0x" << std::hex << state.StateMask;
+}
+
+TEST_F(Program, ListIsOfCommonControls6)
+{
+    const LRESULT version5 = MinVisibleOfAComboBoxMadeHere(false), version6 = MinVisibleOfAComboBoxMadeHere(true);
+    ASSERT_NE(version5, version6) << "CB_GETMINVISIBLE does not tell the versions apart here";
+    EXPECT_EQ(SendMessageW(list, CB_GETMINVISIBLE, 0, 0), version6)
+        << "expected version 6's answer (version 5's is " << version5 << ")";
+}
+
+// The program, and a window of this process's own to leave it for. Whether
+// this process may move the foreground from one to the other is the system's
+// to decide (SetForegroundWindow's rules): asked before the program starts,
+// AllowSetForegroundWindow keeps this process's right until the next user
+// input not meant for it.
+class ProgramAndAnotherWindow : public Program {
+  protected:
+    void SetUp() override
+    {
+        AllowSetForegroundWindow(GetCurrentProcessId());
+        Program::SetUp();
+        other = CreateWindowExW(0, L"Static", L"Another window", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100,
+                                nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    }
+    void TearDown() override
+    {
+        DestroyWindow(other);
+        Program::TearDown();
+    }
+    HWND other = nullptr;
+};
+
+// A start that arrives while the window is inactive finds no focus to move
+// off the list; coming back, the window must not hand it to the disabled list.
+TEST_F(ProgramAndAnotherWindow, StartWhileInactiveLeavesTheFocusOnAnEnabledControl)
+{
+    const char *refused = "the system does not let this process move the foreground (SetForegroundWindow's rules)";
+    if (!Activate(hDlg))
+        GTEST_SKIP() << refused;
+    SendMessageW(hDlg, WM_NEXTDLGCTL, WPARAM(list), TRUE); // where Tab puts it: the list's edit field
+    ASSERT_TRUE(IsChild(list, ProgramFocus())) << "focus on " << FocusName(hDlg, ProgramFocus());
+    if (!Activate(other))
+        GTEST_SKIP() << refused;
+
+    Press(IDC_START_STOP);
+    ASSERT_EQ(TextOf(button), L"Stop");
+    ASSERT_FALSE(IsWindowEnabled(list));
+    ASSERT_TRUE(Activate(hDlg));
+    HWND focus = ProgramFocus();
+    for (DWORD waited = 0; focus == nullptr && waited < WAIT_MS; waited += 20) {
+        Sleep(20);
+        focus = ProgramFocus();
+    }
+    ASSERT_TRUE(IsEnabledControl(hDlg, focus))
+        << "expected the focus on an enabled control, got it on " << FocusName(hDlg, focus);
+    PressKey(focus, VK_RETURN);
+    EXPECT_EQ(TextOnceItReads(button, L"Start"), L"Start") << "Enter did not stop the request";
 }
 
 } // namespace
