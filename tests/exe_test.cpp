@@ -243,7 +243,10 @@ TEST_F(Image, ImportsOnlySystemDllsAndBindsNtdllsTimerCallsByName)
 
 class Resources : public testing::Test {
   protected:
-    static void SetUpTestSuite() { module = LoadLibraryExW(g_exePath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE); }
+    static void SetUpTestSuite()
+    {
+        module = LoadLibraryExW(g_exePath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    }
     static void TearDownTestSuite() { FreeLibrary(module); }
 
     static std::string Data(LPCWSTR type, LPCWSTR name)
