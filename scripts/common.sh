@@ -109,6 +109,7 @@ kv_runs_i386() {
 # Whether 32-bit Windows programs are run here: not where the host runs no
 # 32-bit code, nor when KRONVEL_TEST_ARCH=x64 asks for the 64-bit-only mode.
 # KV_NO_WIN32 says why not.
+# shellcheck disable=SC2034 # read by the scripts that source this file
 kv_runs_win32() {
     case "${KRONVEL_TEST_ARCH:-}" in
     x64) KV_NO_WIN32="KRONVEL_TEST_ARCH=x64 asks for the 64-bit-only mode"; return 1 ;;
