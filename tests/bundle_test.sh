@@ -15,7 +15,7 @@ work=$(mktemp -d)
 trap '"$root/scripts/wine-prefix" stop "$arch" "$work/prefix"; rm -rf "$work"' EXIT
 mkdir "$work/empty"
 if [ "$machine" = x86 ]; then
-    "$root/scripts/package" --no-build --unrecorded --build "$build" --out "$work/dist" 2>/dev/null >&2
+    "$root/scripts/package" --no-build --unrecorded --build "$build" --out "$work/dist" >/dev/null
     unzip -q "$work"/dist/kronvel-*-win32-tests.zip -d "$work/empty"
 else
     mkdir "$work/empty/bundle"
@@ -23,7 +23,7 @@ else
     sed 's/--machine=x86/--machine=x64/' "$root/tests/run-tests.cmd" >"$work/empty/bundle/run-tests.cmd"
 fi
 bundle=$(dirname "$(find "$work/empty" -name run-tests.cmd)")
-echo "bundle: $(find "$bundle" -type f -printf "%f " | sort)"
+echo "bundle: $(find "$bundle" -type f -printf "%f\n" | sort | paste -sd " ")"
 "$root/scripts/wine-prefix" start "$arch" "$work/prefix"
 status=0
 (cd "$bundle" && "$root/scripts/wine-prefix" run "$arch" "$work/prefix" cmd /c run-tests.cmd) >"$work/out.txt" 2>&1 ||
