@@ -42,10 +42,11 @@ kv_signed() { # exe
     fields=$(kv_pe_fields "$1") && [ "$(kv_u32 "$1" "${fields#* }")" != 0 ]
 }
 
-# Signing appends the certificate table at the old end of the file (rounded up
-# to 8 bytes) and sets the CheckSum and the table's entry, both 0 before. So
-# cutting the table and zeroing both gives back the file; "osslsigncode
-# remove-signature" does not (it leaves a fresh CheckSum).
+# Signing appends the certificate table at the old end of the file (after up
+# to 7 zero bytes, to a multiple of 8; kronvel.exe ends on its 512-byte file
+# alignment, so none) and sets the CheckSum and the table's entry, both 0
+# before. So cutting the table and zeroing both gives back the file;
+# "osslsigncode remove-signature" does not (it leaves a fresh CheckSum).
 kv_unsign() { # in out
     local fields sum entry at
     fields=$(kv_pe_fields "$1") && sum=${fields% *} entry=${fields#* }
