@@ -1,70 +1,48 @@
 # shellcheck shell=bash source-path=SCRIPTDIR
-# Signing kronvel.exe without losing the way back to the built bytes, and the
-# winget and Scoop manifests of a release. Sourced by scripts/package and
-# scripts/verify-release; every function returns non-zero, having said why, on
+# Signing kronvel.exe, and the winget and Scoop manifests of a release. Sourced
+# by scripts/package; every function returns non-zero, having said why, on
 # failure.
 #
 #   kv_sign IN OUT TIME TIMESTAMP-URL pkcs12 FILE PASSWORD-FILE
 #   kv_sign IN OUT TIME TIMESTAMP-URL pkcs11 MODULE CERT-FILE KEY-URI PIN-FILE
 #       Signs IN into OUT (Authenticode, SHA-256) with the key of a PKCS#12
 #       file or of a PKCS#11 token (the module's library, the certificate
-#       file, the key's "pkcs11:" URI and a file holding the PIN). TIME, in seconds since 1970, is the signing
-#       time recorded in the signature, so that the same key signs the same
-#       file to the same bytes: scripts/package gives the commit's time. An
-#       RFC 3161 timestamp is added when TIMESTAMP-URL is not empty.
-#   kv_signed EXE             succeeds when EXE carries a signature
-#   kv_unsign IN OUT          writes IN without its signature: the file as it
-#                             was before signing, to the byte
+#       file, the key's "pkcs11:" URI and a file holding the PIN). TIME, in
+#       seconds since 1970, is the signing time recorded in the signature, so
+#       that one key and one osslsigncode release sign the same file to the
+#       same bytes: scripts/package gives the commit's time. An
+#       RFC 3161 timestamp is added when TIMESTAMP-URL is not empty. It
+#       refuses a certificate that has expired, is not valid yet, or is not
+#       for code signing (kv_check_signer).
 #   kv_write_manifests OUTDIR VERSION BASE-URL HOMEPAGE ZIPNAME SHA256
 #       Writes OUTDIR/manifests/k/Kronvel/Kronvel/VERSION/ (winget's three
 #       files, laid out as in winget-pkgs) and OUTDIR/kronvel.json (Scoop), for
 #       the zip ZIPNAME downloaded from the folder BASE-URL.
 . "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-kv_u32() { od -An -tu4 --endian=little -j "$2" -N 4 "$1" | tr -d ' '; } # file offset
-
-# The offsets of a PE file's CheckSum and of its certificate table's entry in
-# the data directories (file offset, size): the only header fields signing sets.
-kv_pe_fields() { # exe
-    local pe magic
-    pe=$(kv_u32 "$1" 60)
-    [ "$(od -An -tx1 -j "$pe" -N 4 "$1" | tr -d ' ')" = 50450000 ] || { kv_say "$1 is not a PE file"; return 1; }
-    magic=$(od -An -tx1 -j $((pe + 24)) -N 2 "$1" | tr -d ' ')
-    case $magic in
-    0b01) echo $((pe + 88)) $((pe + 152)) ;; # PE32: data directories at optional header + 96
-    0b02) echo $((pe + 88)) $((pe + 168)) ;; # PE32+: at optional header + 112
-    *) kv_say "$1 has an unknown optional header ($magic)"; return 1 ;;
-    esac
-}
-
-kv_signed() { # exe
-    local fields
-    fields=$(kv_pe_fields "$1") && [ "$(kv_u32 "$1" "${fields#* }")" != 0 ]
-}
-
-# Signing appends the certificate table at the old end of the file (after up
-# to 7 zero bytes, to a multiple of 8; kronvel.exe ends on its 512-byte file
-# alignment, so none) and sets the CheckSum and the table's entry, both 0
-# before. So cutting the table and zeroing both gives back the file;
-# "osslsigncode remove-signature" does not (it leaves a fresh CheckSum).
-kv_unsign() { # in out
-    local fields sum entry at
-    fields=$(kv_pe_fields "$1") && sum=${fields% *} entry=${fields#* }
-    at=$(kv_u32 "$1" "$entry")
-    [ "$at" != 0 ] || { cp "$1" "$2"; return 0; }
-    head -c "$at" "$1" >"$2"
-    head -c 4 /dev/zero | dd of="$2" bs=1 seek="$sum" conv=notrunc status=none
-    head -c 8 /dev/zero | dd of="$2" bs=1 seek="$entry" conv=notrunc status=none
+# Refuses a signer's certificate (PEM) that has expired, is not valid yet, or
+# has extended key usages without code signing.
+kv_check_signer() { # certificate
+    local now usage
+    now=$(date +%s)
+    [ "$(date -d "$(openssl x509 -noout -startdate <<<"$1" | cut -d= -f2)" +%s)" -le "$now" ] ||
+        { kv_say "the signer's certificate is not valid yet: $(openssl x509 -noout -startdate <<<"$1")"; return 1; }
+    openssl x509 -noout -checkend 0 <<<"$1" >/dev/null ||
+        { kv_say "the signer's certificate has expired: $(openssl x509 -noout -enddate <<<"$1")"; return 1; }
+    usage=$(openssl x509 -noout -ext extendedKeyUsage <<<"$1" 2>/dev/null | sed -n '2,$p' | paste -sd ' ')
+    [ -z "$usage" ] || [[ $usage == *"Code Signing"* ]] ||
+        { kv_say "the signer's certificate is not for code signing: its extended key usage is$usage"; return 1; }
 }
 
 kv_sign() { # in out time timestamp-url pkcs12 FILE PASSWORD-FILE | pkcs11 MODULE CERT KEY-URI PIN-FILE
-    local in=$1 out=$2 log args=(sign -h sha256 -time "$3")
+    local in=$1 out=$2 log certificate args=(sign -h sha256 -time "$3")
     [ -z "$4" ] || args+=(-ts "$4")
     case "${5:-}" in
-    pkcs12) args+=(-pkcs12 "$6" -readpass "$7") ;;
-    pkcs11) args+=(-pkcs11module "$6" -certs "$7" -key "$8" -readpass "$9") ;;
+    pkcs12) args+=(-pkcs12 "$6" -readpass "$7"); certificate=$(openssl pkcs12 -in "$6" -passin "file:$7" -nokeys -clcerts) ;;
+    pkcs11) args+=(-pkcs11module "$6" -certs "$7" -key "$8" -readpass "$9"); certificate=$(openssl x509 -in "$7") ;;
     *) kv_say "kv_sign: the key is \"pkcs12 FILE PASSWORD-FILE\" or \"pkcs11 MODULE CERT KEY-URI PIN-FILE\""; return 1 ;;
     esac
+    kv_check_signer "$certificate" || return 1
     rm -f "$out" # osslsigncode 2.5 does not overwrite
     # It can report a failure (a timestamp, say) and still exit 0: read what it says.
     if ! log=$(osslsigncode "${args[@]}" -in "$in" -out "$out" 2>&1) || [ "$(tail -n 1 <<<"$log")" != Succeeded ] ||

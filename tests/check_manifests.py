@@ -78,8 +78,9 @@ def problems(docs, zip_path):
         found.append(f"scoop: hash {scoop.get('hash')}, the zip's is {digest}")
     if scoop.get("version") != winget["version"].get("PackageVersion"):
         found.append(f"scoop: version {scoop.get('version')}, winget's {winget['version'].get('PackageVersion')}")
-    if f"{scoop.get('extract_dir')}/{scoop.get('bin')}" not in names:
-        found.append(f"scoop: bin {scoop.get('bin')} in {scoop.get('extract_dir')} is not in the zip")
+    for target, *_ in scoop.get("shortcuts", []):
+        if f"{scoop.get('extract_dir')}/{target}" not in names:
+            found.append(f"scoop: shortcut to {target} in {scoop.get('extract_dir')}, not in the zip")
     return found
 
 
