@@ -1,11 +1,11 @@
 #!/usr/bin/python3
-"""What a release zip holds, and kronvel.exe's signature read as bytes: shared by
-scripts/package, scripts/verify-release and their tests, so that the packer and
-the checker cannot disagree.
-
-Usage: scripts/release.py unsign IN OUT      writes IN without its signature
-       scripts/release.py shipped NAME <IN   writes the zip's NAME made from the
-                                             tree's file IN to standard output"""
+# What a release zip holds, and kronvel.exe's signature read as bytes: shared by
+# scripts/package, scripts/verify-release and their tests, so that the packer and
+# the checker cannot disagree.
+#
+# Usage: scripts/release.py unsign IN OUT      writes IN without its signature
+#        scripts/release.py shipped NAME <IN   writes the zip's NAME, made from the
+#                                              tree's file IN, to standard output
 import sys
 
 # The release zip's files under its folder kronvel-VERSION-win32, in their
@@ -16,15 +16,14 @@ FROM_TREE = ("README.md", "LICENSE", "THIRD-PARTY-NOTICES.txt")
 NESTED = bytes.fromhex("060a2b060104018237020401")  # the OID 1.3.6.1.4.1.311.2.4.1, a nested signature
 
 
+# The zip's file NAME, made from the file of that name in the source tree.
 def shipped(name, tree_bytes):
-    """The zip's file NAME, made from the file of that name in the source tree."""
     return tree_bytes
 
 
+# A PE image's CheckSum offset, its certificate table entry's offset, and the
+# table's file offset and size: what signing sets. ValueError for what is not a PE image.
 def pe_fields(image):
-    """A PE image's CheckSum offset, its certificate table entry's offset, and the
-    table's file offset and size: what signing sets. Raises ValueError for what is
-    not a PE image."""
     import pefile
     try:
         pe = pefile.PE(data=image, fast_load=True)
@@ -35,12 +34,12 @@ def pe_fields(image):
         entry.Size
 
 
+# IMAGE without its signature. Signing appends the certificate table at the old
+# end of the file (after up to 7 zero bytes, to a multiple of 8; kronvel.exe ends
+# on its 512-byte file alignment, so none) and sets the CheckSum and the table's
+# entry, both 0 before: cutting the table and zeroing both gives back the file to
+# the byte ("osslsigncode remove-signature" leaves a fresh CheckSum).
 def unsign(image):
-    """IMAGE without its signature. Signing appends the certificate table at the old
-    end of the file (after up to 7 zero bytes, to a multiple of 8; kronvel.exe ends
-    on its 512-byte file alignment, so none) and sets the CheckSum and the table's
-    entry, both 0 before: cutting the table and zeroing both gives back the file to
-    the byte ("osslsigncode remove-signature" leaves a fresh CheckSum)."""
     checksum, entry, at, _ = pe_fields(image)
     if not at:
         return image
@@ -49,8 +48,8 @@ def unsign(image):
     return bytes(out)
 
 
+# The DER element at AT, ending by END: its tag, its content's start and its end.
 def der(data, at, end):
-    """The DER element at AT, ending by END: its tag, its content's start and its end."""
     if at + 2 > end:
         raise ValueError("the signature's DER ends early")
     tag, size, at = data[at], data[at + 1], at + 2
@@ -64,18 +63,18 @@ def der(data, at, end):
     return tag, at, at + size
 
 
+# The DER elements from AT to END: their start, tag, content's start and end.
 def elements(data, at, end):
-    """The DER elements from AT to END: their start, tag, content's start and end."""
     while at < end:
         tag, content, stop = der(data, at, end)
         yield at, tag, content, stop
         at = stop
 
 
+# Of a WIN_CERTIFICATE's PKCS#7 SignedData: its DER length, the number of
+# signatures it holds (its signers and nested ones), and the first signer's
+# certificate (DER; None when the signature does not carry it).
 def signature(blob):
-    """Of a WIN_CERTIFICATE's PKCS#7 SignedData: its DER length, the number of
-    signatures it holds (its signers and nested ones), and the first signer's
-    certificate (DER; None when the signature does not carry it)."""
     _, content, length = der(blob, 0, len(blob))  # ContentInfo: type, [0] content
     _, content, end = der(blob, *list(elements(blob, content, length))[1][2:])  # SignedData
     fields = list(elements(blob, content, end))  # version, algorithms, content, [0] certificates, ..., signers
@@ -99,4 +98,4 @@ if __name__ == "__main__":
     elif sys.argv[1:2] == ["shipped"] and len(sys.argv) == 3:
         sys.stdout.buffer.write(shipped(sys.argv[2], sys.stdin.buffer.read()))
     else:
-        sys.exit(__doc__.split("\n\n")[1])
+        sys.exit("usage: scripts/release.py unsign IN OUT | shipped NAME <IN")
