@@ -6,7 +6,11 @@
 # Usage: scripts/release.py unsign IN OUT      writes IN without its signature
 #        scripts/release.py shipped NAME <IN   writes the zip's NAME, made from the
 #                                              tree's file IN, to standard output
-import sys
+#        scripts/release.py manifests OUT ZIP BASE-URL HOMEPAGE
+#                                              writes the zip's winget and Scoop manifests
+import hashlib, json, pathlib, re, sys
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
 
 # The release zip's files under its folder kronvel-VERSION-win32, in their
 # order, with the most bytes each may hold.
@@ -91,11 +95,35 @@ def signature(blob):
     return length, len(signers) + blob.count(NESTED), signer
 
 
+# Writes OUT/manifests/k/Kronvel/Kronvel/VERSION/ (winget's three files, laid out
+# as in winget-pkgs) and OUT/kronvel.json (Scoop) from the templates in
+# release/manifests/, for the release zip ZIP downloaded from the folder BASE_URL;
+# HOMEPAGE is the project's page, which lists its releases.
+def write_manifests(out, zip_path, base_url, homepage):
+    out, zip_path = pathlib.Path(out), pathlib.Path(zip_path)
+    folder = zip_path.name.removesuffix(".zip")
+    version = folder.removeprefix("kronvel-").removesuffix("-win32")
+    url, digest = f"{base_url.rstrip('/')}/{zip_path.name}", hashlib.sha256(zip_path.read_bytes()).hexdigest()
+    values = {"VERSION": version, "URL": url, "FOLDER": folder, "HOMEPAGE": homepage, "SHA256": digest,
+              "SHA256_UPPER": digest.upper(), "URL_OF_VERSION": url.replace(version, "$version"),
+              "FOLDER_OF_VERSION": folder.replace(version, "$version"),
+              "DESCRIPTION": re.search(r'^project\(Kronvel .*DESCRIPTION "([^"]*)"', (ROOT / "CMakeLists.txt").read_text(),
+                                       re.M)[1]}
+    winget = out / "manifests/k/Kronvel/Kronvel" / version
+    winget.mkdir(parents=True, exist_ok=True)
+    for template in (ROOT / "release/manifests").iterdir():
+        # Every value stands between double quotes, where JSON's escapes are also YAML's.
+        text = re.sub("@([A-Z0-9_]+)@", lambda match: json.dumps(values[match[1]])[1:-1], template.read_text())
+        (winget if template.suffix == ".yaml" else out).joinpath(template.name).write_text(text)
+
+
 if __name__ == "__main__":
     if sys.argv[1:2] == ["unsign"] and len(sys.argv) == 4:
         with open(sys.argv[2], "rb") as image, open(sys.argv[3], "wb") as out:
             out.write(unsign(image.read()))
     elif sys.argv[1:2] == ["shipped"] and len(sys.argv) == 3:
         sys.stdout.buffer.write(shipped(sys.argv[2], sys.stdin.buffer.read()))
+    elif sys.argv[1:2] == ["manifests"] and len(sys.argv) == 6:
+        write_manifests(*sys.argv[2:])
     else:
-        sys.exit("usage: scripts/release.py unsign IN OUT | shipped NAME <IN")
+        sys.exit("usage: scripts/release.py unsign IN OUT | shipped NAME <IN | manifests OUT ZIP BASE-URL HOMEPAGE")

@@ -1,7 +1,6 @@
 # shellcheck shell=bash source-path=SCRIPTDIR
-# Signing kronvel.exe, and the winget and Scoop manifests of a release. Sourced
-# by scripts/package; every function returns non-zero, having said why, on
-# failure.
+# Signing kronvel.exe. Sourced by scripts/package; every function returns
+# non-zero, having said why, on failure.
 #
 #   kv_sign IN OUT TIME TIMESTAMP-URL pkcs12 FILE PASSWORD-FILE
 #   kv_sign IN OUT TIME TIMESTAMP-URL pkcs11 MODULE CERT-FILE KEY-URI PIN-FILE
@@ -14,10 +13,6 @@
 #       RFC 3161 timestamp is added when TIMESTAMP-URL is not empty. It
 #       refuses a certificate that has expired, is not valid yet, or is not
 #       for code signing (kv_check_signer).
-#   kv_write_manifests OUTDIR VERSION BASE-URL HOMEPAGE ZIPNAME SHA256
-#       Writes OUTDIR/manifests/k/Kronvel/Kronvel/VERSION/ (winget's three
-#       files, laid out as in winget-pkgs) and OUTDIR/kronvel.json (Scoop), for
-#       the zip ZIPNAME downloaded from the folder BASE-URL.
 . "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 # Refuses a signer's certificate (PEM) that has expired, is not valid yet, or
@@ -52,18 +47,4 @@ kv_sign() { # in out time timestamp-url pkcs12 FILE PASSWORD-FILE | pkcs11 MODUL
         rm -f "$out"
         return 1
     fi
-}
-
-kv_write_manifests() { # outdir version base-url homepage zipname sha256
-    local out=$1 version=$2 url=${3%/}/$5 folder=${5%.zip} template about
-    about=$(sed -n 's/^project(Kronvel .*DESCRIPTION "\([^"]*\)".*/\1/p' "$KV_ROOT/CMakeLists.txt")
-    # The values go between double quotes, through sed: refuse what would need escaping.
-    [[ "$url$4" =~ ^[^[:space:]\"\\|\&]+$ ]] || { kv_say "a URL with spaces, quotes, \\, | or &: $url $4"; return 1; }
-    mkdir -p "$out/manifests/k/Kronvel/Kronvel/$version"
-    for template in "$KV_ROOT"/release/manifests/*; do
-        sed -e "s|@VERSION@|$version|g; s|@URL@|$url|g; s|@FOLDER@|$folder|g; s|@HOMEPAGE@|$4|g" \
-            -e "s|@SHA256@|$6|g; s|@SHA256_UPPER@|${6^^}|g; s|@DESCRIPTION@|$about|g" \
-            -e "s|@URL_OF_VERSION@|${url//$version/\$version}|g; s|@FOLDER_OF_VERSION@|${folder//$version/\$version}|g" \
-            "$template" >"$out/$([[ $template == *.yaml ]] && echo "manifests/k/Kronvel/Kronvel/$version/")${template##*/}"
-    done
 }
