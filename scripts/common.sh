@@ -7,13 +7,13 @@ KV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Debian packages, one list per need. Only scripts/test and scripts/run install
 # them; the other scripts say what is missing.
 declare -A KV_PACKAGES=(
-    [build]="cmake make clang lld g++-mingw-w64-i686-posix binutils-mingw-w64-i686 googletest zip unzip python3"
+    [build]="cmake make clang lld g++-mingw-w64-i686-posix binutils-mingw-w64-i686 googletest zip unzip python3 python3-pefile"
     [build64]="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64"
     [wine32]="wine fonts-wine wine32:i386"
     [wine64]="wine fonts-wine wine64"
     [display]="xvfb"
     [screenshot]="imagemagick x11-utils xdotool"
-    [checks]="shellcheck osslsigncode openssl softhsm2 libengine-pkcs11-openssl python3-jsonschema python3-yaml python3-pefile"
+    [checks]="shellcheck osslsigncode openssl softhsm2 libengine-pkcs11-openssl python3-jsonschema python3-yaml"
     [icon]="librsvg2-bin icoutils imagemagick fonts-dejavu-core"
 )
 
