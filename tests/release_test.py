@@ -9,7 +9,7 @@
 # same key in a SoftHSM token instead and checks that it gives the same zip.
 #
 # Usage: tests/release_test.py BUILD-DIR [pkcs11]   (exit 0 pass, 1 fail, 77 skip)
-import atexit, hashlib, http.server, os, pathlib, shutil, stat, subprocess, sys, tempfile, threading, warnings, zipfile
+import atexit, hashlib, http.server, os, pathlib, shutil, subprocess, sys, tempfile, threading, warnings, zipfile
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "scripts"))
@@ -24,10 +24,6 @@ def skip(reason):
 build = pathlib.Path(sys.argv[1]).resolve()
 for tool in ("osslsigncode", "openssl", "zip"):
     shutil.which(tool) or skip(f"{tool} is missing")
-try:
-    import pefile  # noqa: F401
-except ImportError:
-    skip("pefile is missing (package python3-pefile)")
 built = (build / "kronvel.exe").read_bytes()
 if hashlib.sha256(built).hexdigest() != (ROOT / "release/kronvel.exe.sha256").read_text().split()[0]:
     skip(f"{build}/kronvel.exe is not the recorded release, which verify-release compares with")
@@ -70,15 +66,17 @@ def certificate(name, use="codeSigning", *dates):
     for command in (("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", f"{name}.key", "-out", f"{name}.csr",
                      "-subj", f"/CN=Kronvel test {name}"),
                     ("ca", "-batch", "-config", "ca.cnf", "-selfsign", "-keyfile", f"{name}.key", "-in", f"{name}.csr",
-                     "-out", f"{name}.pem", "-notext", "-create_serial", "-extensions", use, *(dates or ("-days", "30")))
-                    , ("pkcs12", "-export", "-inkey", f"{name}.key", "-in", f"{name}.pem", "-out", f"{name}.p12",
+                     "-out", f"{name}.pem", "-notext", "-create_serial", "-extensions", use,
+                     *(dates or ("-days", "9"))),
+                    ("pkcs12", "-export", "-inkey", f"{name}.key", "-in", f"{name}.pem", "-out", f"{name}.p12",
                        "-passout", "file:pass.txt")):
         run("openssl", *command, check=True)
 
 
 def pack(out, key=None, password="pass.txt", *more):
     signing = ("--sign-pkcs12", f"{key}.p12", password) if key else ()
-    result = run(ROOT / "scripts/package", "--no-build", "--unrecorded", "--build", build, "--out", out, *signing, *more)
+    result = run(ROOT / "scripts/package", "--no-build", "--unrecorded", "--build", build, "--out", out, *signing,
+                 *more)
     return result.returncode == 0, result.stdout + result.stderr
 
 
@@ -99,8 +97,8 @@ def verify(path, cert="maintainer.pem"):
 def sign(image, key="maintainer", *more):
     (work / "in.exe").write_bytes(image)
     pathlib.Path("out.exe").unlink(missing_ok=True)
-    run("osslsigncode", "sign", "-h", "sha256", "-pkcs12", f"{key}.p12", "-readpass", "pass.txt", *more, "-in", "in.exe",
-        "-out", "out.exe", check=True)
+    run("osslsigncode", "sign", "-h", "sha256", "-pkcs12", f"{key}.p12", "-readpass", "pass.txt", *more,
+        "-in", "in.exe", "-out", "out.exe", check=True)
     return (work / "out.exe").read_bytes()
 
 
@@ -125,7 +123,8 @@ if sys.argv[2:] == ["pkcs11"]:
     (work / "tokens").mkdir()
     (work / "softhsm2.conf").write_text(f"directories.tokendir = {work}/tokens\n")
     (work / "pin.txt").write_text("5678\n")
-    run("softhsm2-util", "--init-token", "--free", "--label", "kronvel", "--so-pin", "1234", "--pin", "5678", check=True)
+    run("softhsm2-util", "--init-token", "--free", "--label", "kronvel", "--so-pin", "1234", "--pin", "5678",
+        check=True)
     run("softhsm2-util", "--import", "maintainer.key", "--token", "kronvel", "--label", "signer", "--id", "01", "--pin",
         "5678", check=True)
     ok, log = pack("token", None, None, "--sign-pkcs11", module, "maintainer.pem",
@@ -148,7 +147,7 @@ for what, key, password, reason in (("a wrong PKCS#12 password", "maintainer", "
 
 # A timestamp server: openssl ts answers each query osslsigncode posts.
 certificate("stamper", "timeStamping")
-pathlib.Path("trusted.pem").write_text(pathlib.Path("maintainer.pem").read_text() + pathlib.Path("stamper.pem").read_text())
+(work / "trusted.pem").write_text((work / "maintainer.pem").read_text() + (work / "stamper.pem").read_text())
 
 
 class Stamper(http.server.BaseHTTPRequestHandler):
@@ -165,8 +164,8 @@ class Stamper(http.server.BaseHTTPRequestHandler):
 server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Stamper)
 Stamper.log_message = lambda *_: None
 threading.Thread(target=server.serve_forever, daemon=True).start()
-for name, key, cert, more in (("unsigned", None, None, ()), ("stamped", "maintainer", "trusted.pem",
-                                                             ("--timestamp", f"http://127.0.0.1:{server.server_port}/"))):
+stamp = ("--timestamp", f"http://127.0.0.1:{server.server_port}/")
+for name, key, cert, more in (("unsigned", None, None, ()), ("stamped", "maintainer", "trusted.pem", stamp)):
     ok, log = pack(name, key, "pass.txt", *more)
     found = verify(pathlib.Path(name, zip_path.name), cert) if ok else [log]
     expect(f"verify-release passes the genuine package, {name}", found[0].startswith("verdict: ok"), " / ".join(found))
@@ -188,56 +187,50 @@ escapes = f"size: {len(built)}", "size: \x1b[2J\x1b[32mverdict: ok\x1b[30m"
 
 
 def buildinfo(exe=None, old="", new=""):  # the genuine one, with EXE's signed-sha256 and OLD replaced by NEW
-    return files["BUILDINFO.txt"].decode().replace(old, new).replace(sha(files["kronvel.exe"]), sha(exe)).encode() \
-        if exe else files["BUILDINFO.txt"].decode().replace(old, new).encode()
+    signed = sha(files["kronvel.exe"])
+    return files["BUILDINFO.txt"].decode().replace(old, new).replace(signed, sha(exe) if exe else signed).encode()
 
 
-F, ZEROS = folder, 400 << 20  # an int: that many zero bytes, streamed
+P, ZEROS = f"{folder}/", 400 << 20  # an int: that many zero bytes, streamed
 HOSTILE = [  # what, expected in a FAILED line, changed files {name: data or (data, mode)}, extra entries, options
-    ("a second kronvel.exe after the genuine one", f"{F}/kronvel.exe is {F}/kronvel.exe again", {},
-     [(f"{F}/kronvel.exe", other)]),
-    ("KRONVEL.EXE beside kronvel.exe", f"{F}/KRONVEL.EXE is {F}/kronvel.exe again", {}, [(f"{F}/KRONVEL.EXE", other)]),
-    ("a backslash path to kronvel.exe", f"{F}\\\\kronvel.exe is {F}/kronvel.exe again", {},
-     [(f"{F}\\kronvel.exe", other)]),
-    ("winmm.dll beside the exe", f"{F}/winmm.dll is not a file of the release", {}, [(f"{F}/winmm.dll", other)]),
-    ("a second folder with another exe", "kronvel-1.0.1-win32/kronvel.exe is not a file of the release", {},
+    ("a second kronvel.exe after the genuine one", f"{P}kronvel.exe is {P}kronvel.exe again", {},
+     [(f"{P}kronvel.exe", other)]),
+    ("KRONVEL.EXE beside it", f"{P}KRONVEL.EXE is {P}kronvel.exe again", {}, [(f"{P}KRONVEL.EXE", other)]),
+    ("a backslash path beside it", "\\\\kronvel.exe is", {}, [(f"{folder}\\kronvel.exe", other)]),
+    ("winmm.dll beside it", f"{P}winmm.dll is not a file of the release", {}, [(f"{P}winmm.dll", other)]),
+    ("a second folder with an exe", "kronvel-1.0.1-win32/kronvel.exe is not a file", {},
      [("kronvel-1.0.1-win32/kronvel.exe", other)]),
-    ("a ../ entry", f"{F}/../kronvel.exe is outside the folder", {}, [(f"{F}/../kronvel.exe", other)]),
-    ("a README that tells the user to download and run a command", "FAILED: README.md: differs from the tree",
-     {"README.md": readme}, []),
-    ("a symbolic link in place of kronvel.exe", f"{F}/kronvel.exe is not a regular file (mode 120777)",
-     {"kronvel.exe": (b"/bin/sh", stat.S_IFLNK | 0o777)}, []),
-    ("a zip name with [ ], beside the genuine zip its pattern would match", f"{F}/winmm.dll is not a file", {},
-     [(f"{F}/winmm.dll", other)], {"name": f"{F}[1].zip"}),
-    ("a 400 MiB entry that compresses to almost nothing", f"{F}/README.md unpacks to {ZEROS} bytes",
-     {"README.md": ZEROS}, []),
-    ("a certificate table grown with a payload, the signature still valid", "FAILED: certificate table: ",
+    ("a ../ entry", f"{P}../kronvel.exe is outside the folder", {}, [(f"{P}../kronvel.exe", other)]),
+    ("a README telling to download and run", "FAILED: README.md: differs from the tree", {"README.md": readme}, []),
+    ("a symbolic link for the exe", f"{P}kronvel.exe is not a regular file", {"kronvel.exe": (b"sh", 0o120777)}, []),
+    ("a zip name with [ ] (the genuine zip beside it)", f"{P}winmm.dll is not a file", {}, [(f"{P}winmm.dll", other)],
+     {"name": f"{folder}[1].zip"}),
+    ("a 400 MiB entry compressing to nothing", f"{P}README.md unpacks to {ZEROS} bytes", {"README.md": ZEROS}, []),
+    ("a grown certificate table, still validly signed", "FAILED: certificate table: ",
      {"kronvel.exe": bytes(grown), "BUILDINFO.txt": buildinfo(bytes(grown))}, []),
-    ("the attacker's signature, the maintainer's nested in it", "FAILED: signature count: 2",
+    ("the attacker's signature, the maintainer's nested", "FAILED: signature count: 2",
      {"kronvel.exe": nested, "BUILDINFO.txt": buildinfo(nested)}, []),
-    ("an unsigned kronvel.exe, with --cert", "FAILED: signature: none, but --cert was given", {"kronvel.exe": built}, []),
-    ("terminal escapes in BUILDINFO.txt's size", "FAILED: BUILDINFO.txt size: \"\\x1b[2J\\x1b[32m",
+    ("an unsigned kronvel.exe, with --cert", "FAILED: signature: none, but --cert", {"kronvel.exe": built}, []),
+    ("terminal escapes in BUILDINFO.txt's size", 'FAILED: BUILDINFO.txt size: "\\x1b[2J\\x1b[32m',
      {"BUILDINFO.txt": buildinfo(None, *escapes)}, []),
     ("a text file named kronvel.exe", "FAILED: kronvel.exe: not a PE image", {"kronvel.exe": b"#!/bin/sh\n"}, []),
-    ("a commit this clone does not have", "is not a commit of this clone",
-     {"BUILDINFO.txt": buildinfo(None, "commit: ", "commit: 0000000000")}, []),
-    ("a flipped byte in the signed kronvel.exe", "FAILED: signature: by CN=Kronvel test maintainer",
+    ("a commit this clone lacks", "is not a commit of this clone",
+     {"BUILDINFO.txt": buildinfo(None, "commit: ", "commit: 00")}, []),
+    ("a flipped byte in the signed exe", "FAILED: signature: by CN=Kronvel test maintainer",
      {"kronvel.exe": flip(files["kronvel.exe"])}, []),
-    ("another program, validly signed", "FAILED: kronvel.exe (unsigned) against release/kronvel.exe.sha256",
-     {"kronvel.exe": other}, []),
-    ("the unsigned build in a signed package, without --cert", "FAILED: BUILDINFO.txt signed-sha256",
-     {"kronvel.exe": built}, [], {"cert": None}),
+    ("another program, validly signed", "FAILED: kronvel.exe (unsigned) against release/", {"kronvel.exe": other}, []),
+    ("the unsigned exe, no --cert", "FAILED: BUILDINFO.txt signed-sha256", {"kronvel.exe": built}, [], {"cert": None}),
     ("the zip changed after its sum was taken", "FAILED: the zip's SHA-256",
      {"README.md": files["README.md"] + b"changed\n"}, [], {"sum": sha(zip_path.read_bytes())}),
 ]
 warnings.simplefilter("ignore")  # duplicate names are the point
 for number, (what, wanted, changes, extra, *options) in enumerate(HOSTILE):
-    options = options[0] if options else {}
-    path = pathlib.Path(f"case{number}", options.get("name", zip_path.name))
+    options = {"name": zip_path.name, "cert": "maintainer.pem", **(options[0] if options else {})}
+    path = pathlib.Path(f"case{number}", options["name"])
     path.parent.mkdir()
     shutil.copy(zip_path, path.parent)  # the genuine zip beside it, under its own name
     with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as out:
-        for name, data in [(f"{F}/{name}", changes.get(name, data)) for name, data in files.items()] + extra:
+        for name, data in [(P + name, changes.get(name, data)) for name, data in files.items()] + extra:
             data, mode = data if isinstance(data, tuple) else (data, 0o100644)
             entry = zipfile.ZipInfo(name, (2000, 1, 1, 0, 0, 0))
             entry.external_attr, entry.compress_type = mode << 16, zipfile.ZIP_DEFLATED
@@ -246,7 +239,7 @@ for number, (what, wanted, changes, extra, *options) in enumerate(HOSTILE):
                     file.write(bytes(1 << 20))
                 file.write(b"" if isinstance(data, int) else data)
     path.with_name(path.name + ".sha256").write_text(options.get("sum", sha(path.read_bytes())) + f"  {path.name}\n")
-    found = verify(path, options.get("cert", "maintainer.pem"))
+    found = verify(path, options["cert"])
     caught = [line for line in found if line.startswith("FAILED: ") and wanted in line]
     expect(what, caught and found[-1].startswith("verdict: FAILED: "), " / ".join(caught[:1] + found[-1:]))
 sys.exit(status)
