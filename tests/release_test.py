@@ -220,6 +220,8 @@ HOSTILE = [  # what, expected in a FAILED line, changed files {name: data or (da
      {"kronvel.exe": flip(files["kronvel.exe"])}, []),
     ("another program, validly signed", "FAILED: kronvel.exe (unsigned) against release/", {"kronvel.exe": other}, []),
     ("the unsigned exe, no --cert", "FAILED: BUILDINFO.txt signed-sha256", {"kronvel.exe": built}, [], {"cert": None}),
+    ("an entry hidden after the archive's end", "bytes outside its entries' records", {}, [],
+     {"tail": b"PK\3\4 a local record the listing does not name"}),
     ("the zip changed after its sum was taken", "FAILED: the zip's SHA-256",
      {"README.md": files["README.md"] + b"changed\n"}, [], {"sum": sha(zip_path.read_bytes())}),
 ]
@@ -238,6 +240,7 @@ for number, (what, wanted, changes, extra, *options) in enumerate(HOSTILE):
                 for _ in range(data >> 20 if isinstance(data, int) else 0):
                     file.write(bytes(1 << 20))
                 file.write(b"" if isinstance(data, int) else data)
+    path.write_bytes(path.read_bytes() + options.get("tail", b""))
     path.with_name(path.name + ".sha256").write_text(options.get("sum", sha(path.read_bytes())) + f"  {path.name}\n")
     found = verify(path, options["cert"])
     caught = [line for line in found if line.startswith("FAILED: ") and wanted in line]
