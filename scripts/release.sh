@@ -24,9 +24,9 @@ kv_check_signer() { # certificate
         { kv_say "the signer's certificate is not valid yet: $(openssl x509 -noout -startdate <<<"$1")"; return 1; }
     openssl x509 -noout -checkend 0 <<<"$1" >/dev/null ||
         { kv_say "the signer's certificate has expired: $(openssl x509 -noout -enddate <<<"$1")"; return 1; }
-    usage=$(openssl x509 -noout -ext extendedKeyUsage <<<"$1" 2>/dev/null | sed -n '2,$p' | paste -sd ' ')
+    usage=$(openssl x509 -noout -ext extendedKeyUsage <<<"$1" 2>/dev/null | sed -n '2,$s/^ *//p' | paste -sd ,)
     [ -z "$usage" ] || [[ $usage == *"Code Signing"* ]] ||
-        { kv_say "the signer's certificate is not for code signing: its extended key usage is$usage"; return 1; }
+        { kv_say "the signer's certificate is not for code signing: its extended key usage is $usage"; return 1; }
 }
 
 kv_sign() { # in out time timestamp-url pkcs12 FILE PASSWORD-FILE | pkcs11 MODULE CERT KEY-URI PIN-FILE
