@@ -173,8 +173,8 @@ server.shutdown()
 
 # The hostile zips: the genuine one's entries, changed, then extra entries.
 certificate("attacker")
-def flip(image):  # one byte of code inverted
-    return image[:4096] + bytes([image[4096] ^ 0xFF]) + image[4097:]
+def flip(data, at=4096):  # one byte inverted, by default of kronvel.exe's code
+    return data[:at] + bytes([data[at] ^ 0xFF]) + data[at + 1:]
 
 
 other = sign(flip(built))  # another program, signed
@@ -221,7 +221,8 @@ HOSTILE = [  # what, expected in a FAILED line, changed files {name: data or (da
     ("another program, validly signed", "FAILED: kronvel.exe (unsigned) against release/", {"kronvel.exe": other}, []),
     ("the unsigned exe, no --cert", "FAILED: BUILDINFO.txt signed-sha256", {"kronvel.exe": built}, [], {"cert": None}),
     ("an entry hidden after the archive's end", "bytes outside its entries' records", {}, [],
-     {"tail": b"PK\3\4 a local record the listing does not name"}),
+     {"edit": lambda zip: zip + b"PK\3\4 a local record the listing does not name"}),
+    ("a damaged archive", "FAILED: unpacking: ", {}, [], {"edit": lambda zip: flip(zip, 5000)}),
     ("the zip changed after its sum was taken", "FAILED: the zip's SHA-256",
      {"README.md": files["README.md"] + b"changed\n"}, [], {"sum": sha(zip_path.read_bytes())}),
 ]
@@ -240,7 +241,7 @@ for number, (what, wanted, changes, extra, *options) in enumerate(HOSTILE):
                 for _ in range(data >> 20 if isinstance(data, int) else 0):
                     file.write(bytes(1 << 20))
                 file.write(b"" if isinstance(data, int) else data)
-    path.write_bytes(path.read_bytes() + options.get("tail", b""))
+    path.write_bytes(options.get("edit", bytes)(path.read_bytes()))
     path.with_name(path.name + ".sha256").write_text(options.get("sum", sha(path.read_bytes())) + f"  {path.name}\n")
     found = verify(path, options["cert"])
     caught = [line for line in found if line.startswith("FAILED: ") and wanted in line]
