@@ -7,7 +7,7 @@ KV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Debian packages, one list per need. Only scripts/test and scripts/run install
 # them; the other scripts say what is missing.
 declare -A KV_PACKAGES=(
-    [build]="cmake make clang lld g++-mingw-w64-i686-posix binutils-mingw-w64-i686 googletest zip unzip"
+    [build]="cmake make clang lld g++-mingw-w64-i686-posix binutils-mingw-w64-i686 googletest zip unzip python3 python3-pefile"
     [build64]="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64"
     [wine32]="wine fonts-wine wine32:i386"
     [wine64]="wine fonts-wine wine64"

@@ -1,20 +1,22 @@
 #!/usr/bin/python3
-"""Writes the winget and Scoop manifests for a release zip (kv_write_manifests in
-scripts/release.sh) and checks them: against the vendored schemas, against the
+"""Writes the winget and Scoop manifests for a release zip (write_manifests in
+scripts/release.py) and checks them: against the vendored schemas, against the
 rules winget checks beyond its schema, and against the zip itself (its hash,
 its files, the machine kronvel.exe is built for). Then plants one fault at a
 time in them and checks that each is caught.
 
 Usage: tests/check_manifests.py ZIP     (exit 0 pass, 1 fail, 77 skip)"""
-import copy, hashlib, json, pathlib, struct, subprocess, sys, tempfile, zipfile
+import copy, hashlib, json, pathlib, sys, tempfile, zipfile
 
 try:
-    import jsonschema, yaml
+    import jsonschema, pefile, yaml
 except ImportError as missing:
-    print(f"kronvel: skipped: {missing.name} is missing (packages python3-jsonschema, python3-yaml)")
+    print(f"kronvel: skipped: {missing.name} is missing (packages python3-jsonschema, python3-pefile, python3-yaml)")
     sys.exit(77)
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "scripts"))
+import release  # noqa: E402
 VENDOR = ROOT / "tests" / "vendor"
 WINGET = {"version": "", "installer": ".installer", "defaultLocale": ".locale.en-US"}  # type: file suffix
 PE_MACHINES = {0x14C: "x86", 0x8664: "x64", 0xAA64: "arm64"}
@@ -22,10 +24,8 @@ PE_MACHINES = {0x14C: "x86", 0x8664: "x64", 0xAA64: "arm64"}
 
 def write_manifests(zip_path, out):
     version = zip_path.name.removeprefix("kronvel-").removesuffix("-win32.zip")
-    digest = hashlib.sha256(zip_path.read_bytes()).hexdigest()
-    subprocess.run(["bash", "-c", '. "$0"; kv_write_manifests "$@"', ROOT / "scripts" / "release.sh", out, version,
-                    "https://example.org/kronvel/download/v" + version, "https://example.org/kronvel", zip_path.name,
-                    digest], check=True)
+    release.write_manifests(out, zip_path, "https://example.org/kronvel/download/v" + version,
+                            "https://example.org/kronvel/releases")
     folder = out / "manifests" / "k" / "Kronvel" / "Kronvel" / version
     # BaseLoader: every value a string, as winget reads them ("1.10" stays "1.10").
     docs = {kind: yaml.load((folder / f"Kronvel.Kronvel{suffix}.yaml").read_text(), Loader=yaml.BaseLoader)
@@ -67,8 +67,7 @@ def problems(docs, zip_path):
                 elif merged.get("NestedInstallerType") == "portable" and not nested.get("PortableCommandAlias"):
                     found.append(f"installer: {path} has no PortableCommandAlias")
                 else:
-                    exe = archive.read(path)
-                    machine = PE_MACHINES.get(struct.unpack_from("<H", exe, struct.unpack_from("<I", exe, 60)[0] + 4)[0])
+                    machine = PE_MACHINES.get(pefile.PE(data=archive.read(path), fast_load=True).FILE_HEADER.Machine)
                     if merged.get("Architecture") != machine:
                         found.append(f"installer: Architecture {merged.get('Architecture')}, but {path} is {machine}")
         if str(entry.get("InstallerSha256", "")).lower() != digest:
@@ -78,8 +77,9 @@ def problems(docs, zip_path):
         found.append(f"scoop: hash {scoop.get('hash')}, the zip's is {digest}")
     if scoop.get("version") != winget["version"].get("PackageVersion"):
         found.append(f"scoop: version {scoop.get('version')}, winget's {winget['version'].get('PackageVersion')}")
-    if f"{scoop.get('extract_dir')}/{scoop.get('bin')}" not in names:
-        found.append(f"scoop: bin {scoop.get('bin')} in {scoop.get('extract_dir')} is not in the zip")
+    for target, *_ in scoop.get("shortcuts", []):
+        if f"{scoop.get('extract_dir')}/{target}" not in names:
+            found.append(f"scoop: shortcut to {target} in {scoop.get('extract_dir')}, not in the zip")
     return found
 
 
