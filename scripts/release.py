@@ -20,9 +20,13 @@ FROM_TREE = ("README.md", "LICENSE", "THIRD-PARTY-NOTICES.txt")
 NESTED = bytes.fromhex("060a2b060104018237020401")  # the OID 1.3.6.1.4.1.311.2.4.1, a nested signature
 
 
-# The zip's file NAME, made from the file of that name in the source tree.
+# The zip's file NAME, made from the file of that name in the source tree: the
+# README without what only the source has (its screenshot, from docs/), between
+# the markers "<!-- source only" and "<!-- end of source only -->".
 def shipped(name, tree_bytes):
-    return tree_bytes
+    if name != "README.md":
+        return tree_bytes
+    return re.sub(rb"<!-- source only.*?<!-- end of source only -->\n\n?", b"", tree_bytes, flags=re.S)
 
 
 # A PE image's CheckSum offset, its certificate table entry's offset, and the
