@@ -4,8 +4,8 @@
 # the checker cannot disagree.
 #
 # Usage: scripts/release.py unsign IN OUT      writes IN without its signature
-#        scripts/release.py shipped NAME <IN   writes the zip's NAME, made from the
-#                                              tree's file IN, to standard output
+#        scripts/release.py tree OUT          writes the zip's README.md, LICENSE and
+#                                              THIRD-PARTY-NOTICES.txt, made from the tree's, into OUT
 #        scripts/release.py manifests OUT ZIP BASE-URL HOMEPAGE
 #                                              writes the zip's winget and Scoop manifests
 import hashlib, json, pathlib, re, sys
@@ -125,9 +125,10 @@ if __name__ == "__main__":
     if sys.argv[1:2] == ["unsign"] and len(sys.argv) == 4:
         with open(sys.argv[2], "rb") as image, open(sys.argv[3], "wb") as out:
             out.write(unsign(image.read()))
-    elif sys.argv[1:2] == ["shipped"] and len(sys.argv) == 3:
-        sys.stdout.buffer.write(shipped(sys.argv[2], sys.stdin.buffer.read()))
+    elif sys.argv[1:2] == ["tree"] and len(sys.argv) == 3:
+        for name in FROM_TREE:
+            pathlib.Path(sys.argv[2], name).write_bytes(shipped(name, (ROOT / name).read_bytes()))
     elif sys.argv[1:2] == ["manifests"] and len(sys.argv) == 6:
         write_manifests(*sys.argv[2:])
     else:
-        sys.exit("usage: scripts/release.py unsign IN OUT | shipped NAME <IN | manifests OUT ZIP BASE-URL HOMEPAGE")
+        sys.exit("usage: scripts/release.py unsign IN OUT | tree OUT | manifests OUT ZIP BASE-URL HOMEPAGE")
