@@ -154,4 +154,3 @@ int main(int argc, char **argv)
     g_exePath = full;
     return RUN_ALL_TESTS();
 }
-

@@ -133,7 +133,8 @@ class Program : public testing::Test {
     {
         DWORD code = 0;
         if (GetExitCodeProcess(process.hProcess, &code) && code != STILL_ACTIVE)
-            return (testing::Message() << "the program ended with code 0x" << std::hex << code << " before it showed a window")
+            return (testing::Message() << "the program ended with code 0x" << std::hex << code
+                                       << " before it showed a window")
                 .GetString();
         return "no window appeared";
     }
@@ -283,6 +284,7 @@ TEST_F(Program, MouseClicksOnTheButtonsReachTheProgram)
 struct HeldReadings {
     int choice;
     ULONG shortest, before, started, stopped;
+    ULONG Target() const { return choice == 0 ? shortest : ULONG(choice) * 10000; } // "0 ms": the shortest
 };
 enum class Verdict { Pass, Skip, Fail };
 struct Judgement {
@@ -290,12 +292,6 @@ struct Judgement {
     std::string why;
 };
 const ULONG DISPLAY_UNIT = 10; // 0.001 ms, the readout's last digit
-
-// The period a choice asks for: n ms, or for "0 ms" the shortest.
-ULONG TargetOf(const HeldReadings &r)
-{
-    return r.choice == 0 ? r.shortest : ULONG(r.choice) * 10000;
-}
 
 // Whether the readings show the program's request held and withdrawn. The
 // period in force is the shortest any process asks for, so a period already
@@ -308,7 +304,7 @@ Judgement JudgeHeldRequest(const HeldReadings &r)
         FormatPeriodText(period, text);
         return Narrow(text);
     };
-    const ULONG target = TargetOf(r);
+    const ULONG target = r.Target();
     if (r.choice == 0 && r.shortest >= 10000)
         return {Verdict::Skip, "the list offers no \"0 ms\" where the shortest period is " + ms(r.shortest)};
     if (r.before <= target + DISPLAY_UNIT)
@@ -331,12 +327,12 @@ TEST(HeldRequestJudgement, PassesOnlyARequestSeenHeldAndWithdrawn)
         Verdict verdict;
     } cases[] = {
         {{1, 5000, 156250, 10000, 156250}, Verdict::Pass},
-        {{1, 5000, 156250, 9766, 20000}, Verdict::Pass},   // a hardware period; something else holds 2 ms
-        {{0, 5000, 156250, 5000, 156250}, Verdict::Pass},  // "0 ms": the shortest
-        {{1, 5000, 10000, 10000, 10000}, Verdict::Skip},   // already held
-        {{1, 5000, 9766, 9766, 9766}, Verdict::Skip},      // already held, shorter
-        {{0, 10000, 156250, 10000, 10000}, Verdict::Skip}, // no "0 ms" offered
-        {{1, 5000, 156250, 5000, 5000}, Verdict::Skip},    // something shorter held meanwhile
+        {{1, 5000, 156250, 9766, 20000}, Verdict::Pass},    // a hardware period; something else holds 2 ms
+        {{0, 5000, 156250, 5000, 156250}, Verdict::Pass},   // "0 ms": the shortest
+        {{1, 5000, 10000, 10000, 10000}, Verdict::Skip},    // already held
+        {{1, 5000, 9766, 9766, 9766}, Verdict::Skip},       // already held, shorter
+        {{0, 10000, 156250, 10000, 10000}, Verdict::Skip},  // no "0 ms" offered
+        {{1, 5000, 156250, 5000, 5000}, Verdict::Skip},     // something shorter held meanwhile
         {{1, 5000, 156250, 156250, 156250}, Verdict::Fail}, // never reached
         {{1, 5000, 156250, 10020, 156250}, Verdict::Fail},  // two display units short
         {{0, 5000, 156250, 10000, 156250}, Verdict::Fail},  // "0 ms" held as 1 ms
@@ -372,7 +368,7 @@ TEST_F(Program, HeldRequestShowsInItsOwnReadout)
         ResolutionReading now = QueryResolution();
         UnbindTimerServices(ntdll);
         HeldReadings r = {choice, now.minPeriod, now.curPeriod, now.curPeriod, now.curPeriod};
-        const ULONG target = TargetOf(r);
+        const ULONG target = r.Target();
         // Judged as if it held and fell back: a skip now comes from what was
         // read before Start.
         if (JudgeHeldRequest({choice, r.shortest, r.before, 0, ULONG_MAX}).verdict != Verdict::Skip && Choose(choice)) {
@@ -434,7 +430,8 @@ class ProgramBesideAPlantedDll : public Program {
             for (const wchar_t *file : {L"\\kronvel.exe", L"\\unflagged.exe", L"\\winmm.dll"})
                 DeleteFileW((folder + file).c_str());
             return RemoveDirectoryW(folder.c_str()) != FALSE;
-        })) << "cannot remove " << Narrow(folder) << ", error " << GetLastError();
+        })) << "cannot remove "
+            << Narrow(folder) << ", error " << GetLastError();
     }
     std::wstring folder;
 };

@@ -78,8 +78,7 @@ TEST_F(Request, OnlyTheExactCaptionStartStarts)
         {L"Stop", false}, {L"", false},       {L"StartStop", false},
     };
     for (const auto &k : cases) {
-        SCOPED_TRACE(testing::Message() << "caption \"" << Narrow(k.caption)
-                                        << "\"");
+        SCOPED_TRACE(testing::Message() << "caption \"" << Narrow(k.caption) << "\"");
         g_requestedPeriod = 7; // a held request, so that a stop shows in the log
         RecordedCalls().clear();
         Select(list, L"3 ms");
@@ -112,10 +111,11 @@ TEST_F(Request, StartWithoutASelectionRequestsNothingAndStaysIdle)
     EXPECT_EQ(Describe(RecordedCalls()), "(no calls)");
     ExpectIdle();
 
-    // An empty list.
+    // A reading with no choices (longest below shortest): an empty list.
     DestroyWindow(hDlg);
-    Open({5000, 156250, 5000}); // longest below shortest
+    Open({5000, 156250, 5000});
     ASSERT_EQ(SendMessageW(list, CB_GETCOUNT, 0, 0), 0);
+    EXPECT_EQ(SendMessageW(list, CB_GETCURSEL, 0, 0), CB_ERR);
     RecordedCalls().clear();
     OnStartStop(button, list);
     EXPECT_EQ(Describe(RecordedCalls()), "(no calls)");

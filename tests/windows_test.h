@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -195,12 +196,6 @@ struct Machine {
 };
 inline const Machine *g_machine = nullptr; // the one the image must be built for
 
-inline std::string Upper(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return char(toupper(c)); });
-    return text;
-}
-
 // An image file's bytes and the headers the tests read from them.
 struct PeFile {
     explicit PeFile(const std::wstring &path)
@@ -215,10 +210,7 @@ struct PeFile {
         return reinterpret_cast<const T *>(bytes.data() + offset);
     }
     // The signature and file header, which both image formats share.
-    const IMAGE_NT_HEADERS32 *Headers()
-    {
-        return At<IMAGE_NT_HEADERS32>(size_t(At<IMAGE_DOS_HEADER>(0)->e_lfanew));
-    }
+    const IMAGE_NT_HEADERS32 *Headers() { return At<IMAGE_NT_HEADERS32>(size_t(At<IMAGE_DOS_HEADER>(0)->e_lfanew)); }
     bool IsPe32Plus() { return Headers()->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC; }
 
     // The optional header's fields up to DllCharacteristics lie at the same
@@ -226,8 +218,9 @@ struct PeFile {
     const IMAGE_OPTIONAL_HEADER32 &Optional() { return Headers()->OptionalHeader; }
     IMAGE_DATA_DIRECTORY Directory(int entry)
     {
-        return IsPe32Plus() ? At<IMAGE_NT_HEADERS64>(size_t(At<IMAGE_DOS_HEADER>(0)->e_lfanew))->OptionalHeader.DataDirectory[entry]
-                            : Optional().DataDirectory[entry];
+        size_t directories = offsetof(IMAGE_NT_HEADERS32, OptionalHeader) + (IsPe32Plus() ? 112 : 96);
+        return *At<IMAGE_DATA_DIRECTORY>(At<IMAGE_DOS_HEADER>(0)->e_lfanew + directories +
+                                         entry * sizeof(IMAGE_DATA_DIRECTORY));
     }
     // An address-sized value: 4 bytes in a 32-bit image, 8 in a 64-bit one.
     ULONGLONG AddressAt(size_t offset) { return IsPe32Plus() ? *At<ULONGLONG>(offset) : *At<DWORD>(offset); }
@@ -254,7 +247,9 @@ struct PeFile {
             const IMAGE_IMPORT_DESCRIPTOR *d = At<IMAGE_IMPORT_DESCRIPTOR>(offset);
             if (d->Name == 0)
                 break;
-            std::set<std::string> &names = imports[Upper(StringAt(d->Name))];
+            std::string dll = StringAt(d->Name);
+            std::transform(dll.begin(), dll.end(), dll.begin(), [](unsigned char c) { return char(toupper(c)); });
+            std::set<std::string> &names = imports[dll];
             DWORD thunks = d->OriginalFirstThunk != 0 ? d->OriginalFirstThunk : d->FirstThunk;
             for (size_t t = FileOffset(thunks); AddressAt(t) != 0; t += thunkSize) {
                 ULONGLONG entry = AddressAt(t);
