@@ -126,29 +126,17 @@ TEST_F(Image, ImportsOnlySystemDllsAndBindsNtdllsTimerCallsByName)
 int main(int argc, char **argv)
 {
     testing::InitGoogleTest(&argc, argv);
-    std::string path;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        const std::string option = "--machine=";
-        if (arg.compare(0, option.size(), option) != 0) {
-            path = arg;
-            continue;
-        }
-        for (const Machine &m : MACHINES)
-            if (arg.substr(option.size()) == m.name)
-                g_machine = &m;
-    }
-    if (argc != 3 || g_machine == nullptr || path.empty()) {
-        fprintf(stderr, "usage: exe_tests --machine=x86|x64 PATH-TO-kronvel.exe [gtest options]\n");
-        return 2;
-    }
+    for (const Machine &m : MACHINES)
+        if (argc == 3 && argv[1] == "--machine=" + std::string(m.name))
+            g_machine = &m;
     // One full path for every check, whatever the current folder or the DLL
     // search order.
-    std::wstring given(path.begin(), path.end());
     WCHAR full[MAX_PATH];
-    DWORD length = GetFullPathNameW(given.c_str(), MAX_PATH, full, nullptr);
-    if (length == 0 || length >= MAX_PATH) {
-        fprintf(stderr, "exe_tests: cannot resolve %s (error %lu)\n", path.c_str(), GetLastError());
+    DWORD length =
+        argc == 3 ? GetFullPathNameW(std::wstring(argv[2], argv[2] + strlen(argv[2])).c_str(), MAX_PATH, full, nullptr)
+                  : 0;
+    if (g_machine == nullptr || length == 0 || length >= MAX_PATH) {
+        fprintf(stderr, "usage: exe_tests --machine=x86|x64 PATH-TO-kronvel.exe [gtest options]\n");
         return 2;
     }
     g_exePath = full;

@@ -33,16 +33,8 @@ inline std::string Narrow(const std::wstring &text)
     return std::string(text.begin(), text.end());
 }
 
-// Lets this thread's own windows take the messages sent to them.
-inline void PumpMessages()
-{
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-        DispatchMessageW(&msg);
-}
-
-// Asks done() until it answers true or WAIT_MS have passed, this thread's
-// windows taking their messages meanwhile; its last answer.
+// Asks done() until it answers true or WAIT_MS have passed, this thread's own
+// windows taking the messages sent to them meanwhile; its last answer.
 template <typename Done> bool WaitUntil(Done done)
 {
     for (DWORD waited = 0;; waited += 20) {
@@ -50,7 +42,8 @@ template <typename Done> bool WaitUntil(Done done)
             return true;
         if (waited >= WAIT_MS)
             return false;
-        PumpMessages();
+        for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);)
+            DispatchMessageW(&msg);
         Sleep(20);
     }
 }
