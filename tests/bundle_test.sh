@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Runs the test bundle as a Windows user would: unpacked into an empty folder
-# outside the tree, run-tests.cmd started there by cmd.exe, in a fresh Wine
-# prefix. For x86 the bundle is the one scripts/package packs from BUILD; for
-# x64 (the test build, which is never packed) the same files of BUILD, with the
-# runner's machine switched. Passes when run-tests.cmd exits with 0 and both
-# programs printed their summaries.
+# Runs the test bundle as CI does: unpacked into an empty folder outside the
+# tree, run-tests.cmd called by its full path from a step's script that cmd /c
+# runs elsewhere, with CI unset (so the runner itself must tell that no one
+# double-clicked it, and not wait), in a fresh Wine prefix. For x86 the bundle
+# is the one scripts/package packs from BUILD; for x64 (the test build, which
+# is never packed) the same files of BUILD, with the runner's machine switched.
+# Passes when run-tests.cmd exits with 0 and both programs printed their
+# summaries.
 #
 # Usage: tests/bundle_test.sh BUILD x86|x64   (exit 0 pass, 1 fail, 77 skip)
 set -euo pipefail
@@ -25,9 +27,10 @@ fi
 bundle=$(dirname "$(find "$work/empty" -name run-tests.cmd)")
 echo "bundle: $(find "$bundle" -type f -printf "%f\n" | sort | paste -sd " ")"
 "$root/scripts/wine-prefix" start "$arch" "$work/prefix"
+printf 'call "Z:%s\\run-tests.cmd"\r\n' "${bundle//\//\\}" >"$work/step.cmd"
 status=0
-(cd "$bundle" && "$root/scripts/wine-prefix" run "$arch" "$work/prefix" cmd /c run-tests.cmd) >"$work/out.txt" 2>&1 ||
-    status=$?
+(cd "$work" && env -u CI "$root/scripts/wine-prefix" run "$arch" "$work/prefix" cmd /d /c "Z:${work//\//\\}\\step.cmd") \
+    >"$work/out.txt" 2>&1 || status=$?
 tr -d '\r' <"$work/out.txt"
 summaries=$(tr -d '\r' <"$work/out.txt" | grep -c '^\[==========\] .* ran\.' || true)
 echo "run-tests.cmd exited with $status; summaries printed: $summaries of 2"

@@ -1,93 +1,54 @@
-// The Start/Stop button driving the held request, on a real push button and a
-// real editable drop-down list, with recording doubles behind the timer calls.
+// The Start/Stop button driving the held request, on the program's own dialog
+// (its push button and editable drop-down list), with recording doubles behind
+// the timer calls. The home of what Start and Stop do to the button, the list
+// and the request.
 #include "timer_doubles.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
+#include "windows_test.h"
 
 namespace {
 
 const ResolutionReading WINE_LIKE = {156250, 5000, 10000};
 
-// A top-level window holding the two controls, filled the way the main window
-// fills its list: the text of each choice, and its value as item data.
-struct Controls {
-    HWND parent, button, list;
-};
-
-Controls MakeControls(int hi, int lo)
-{
-    Controls c;
-    c.parent = CreateWindowExW(0, L"Static", L"request test", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, nullptr, nullptr,
-                               nullptr, nullptr);
-    c.button = CreateWindowExW(0, L"Button", L"Start", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 10, 120,
-                               75, 23, c.parent, nullptr, nullptr, nullptr);
-    c.list = CreateWindowExW(0, L"ComboBox", L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | CBS_DROPDOWN, 120,
-                             80, 120, 100, c.parent, nullptr, nullptr, nullptr);
-    for (int n = hi; n >= lo; --n) {
-        TextBuffer text;
-        FormatChoiceText(n, text);
-        SendMessageW(c.list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
-        SendMessageW(c.list, CB_SETITEMDATA, WPARAM(SendMessageW(c.list, CB_GETCOUNT, 0, 0) - 1), n);
-    }
-    SendMessageW(c.list, CB_SETCURSEL, 0, 0);
-    return c;
-}
-
-std::wstring Caption(HWND button)
-{
-    TextBuffer text;
-    GetWindowTextW(button, text, TEXT_BUFFER_UNITS);
-    return text;
-}
-
 // Selects the item whose text is the given choice, as a user would.
-void Select(HWND list, const wchar_t *choice)
+void Select(HWND list, const wchar_t *choice, KV_CALLER)
 {
+    KV_TRACE_CALLER("Select");
     LRESULT index = SendMessageW(list, CB_FINDSTRINGEXACT, WPARAM(-1), reinterpret_cast<LPARAM>(choice));
-    ASSERT_NE(index, CB_ERR) << "no item " << std::string(choice, choice + wcslen(choice));
+    ASSERT_NE(index, CB_ERR) << "no item " << Narrow(choice);
     SendMessageW(list, CB_SETCURSEL, WPARAM(index), 0);
 }
 
-class Request : public testing::Test {
+// The program's own dialog, its list filled from a Wine-like reading: "15 ms"
+// down to "0 ms", with the log cleared after that reading.
+class Request : public Dialog {
   protected:
     void SetUp() override
     {
-        g_requestedPeriod = -1;
-        UseRecordingServices({WINE_LIKE});
-        c = MakeControls(15, 0);
-    }
-    void TearDown() override
-    {
-        DestroyWindow(c.parent);
-        pNtQueryTimerResolution = nullptr;
-        pNtSetTimerResolution = nullptr;
-        g_requestedPeriod = -1;
+        Open(WINE_LIKE);
+        RecordedCalls().clear();
     }
     void ExpectIdle()
     {
-        EXPECT_EQ(Caption(c.button), L"Start");
-        EXPECT_TRUE(IsWindowEnabled(c.list));
+        EXPECT_EQ(WindowText(button), L"Start");
+        EXPECT_TRUE(IsWindowEnabled(list));
         EXPECT_EQ(g_requestedPeriod, -1);
     }
     void ExpectHolding(int period)
     {
-        EXPECT_EQ(Caption(c.button), L"Stop");
-        EXPECT_FALSE(IsWindowEnabled(c.list));
+        EXPECT_EQ(WindowText(button), L"Stop");
+        EXPECT_FALSE(IsWindowEnabled(list));
         EXPECT_EQ(g_requestedPeriod, period);
     }
-    Controls c;
 };
 
 TEST_F(Request, MultimediaPeriodIsRequestedAndWithdrawnWithTheSameValue)
 {
-    Select(c.list, L"15 ms");
-    OnStartStop(c.button, c.list);
+    Select(list, L"15 ms");
+    OnStartStop(button, list);
     ExpectHolding(15);
     EXPECT_EQ(Describe(RecordedCalls()), Describe({BeginCall(15)}));
 
-    OnStartStop(c.button, c.list);
+    OnStartStop(button, list);
     ExpectIdle();
     EXPECT_EQ(Describe(RecordedCalls()), Describe({BeginCall(15), EndCall(15)}));
 }
@@ -96,12 +57,12 @@ TEST_F(Request, ZeroHoldsTheKernelsShortestPeriodFromAFreshReadingEachWay)
 {
     // Each query reports other bounds, so a stale reading would show.
     UseRecordingServices({{156250, 5000, 156250}, {150000, 4000, 5000}});
-    Select(c.list, L"0 ms");
-    OnStartStop(c.button, c.list);
+    Select(list, L"0 ms");
+    OnStartStop(button, list);
     ExpectHolding(0);
     EXPECT_EQ(Describe(RecordedCalls()), Describe({QueryCall(), SetCall(5000, TRUE)}));
 
-    OnStartStop(c.button, c.list);
+    OnStartStop(button, list);
     ExpectIdle();
     EXPECT_EQ(Describe(RecordedCalls()),
               Describe({QueryCall(), SetCall(5000, TRUE), QueryCall(), SetCall(150000, FALSE)}));
@@ -117,13 +78,12 @@ TEST_F(Request, OnlyTheExactCaptionStartStarts)
         {L"Stop", false}, {L"", false},       {L"StartStop", false},
     };
     for (const auto &k : cases) {
-        SCOPED_TRACE(testing::Message() << "caption \"" << std::string(k.caption, k.caption + wcslen(k.caption))
-                                        << "\"");
+        SCOPED_TRACE(testing::Message() << "caption \"" << Narrow(k.caption) << "\"");
         g_requestedPeriod = 7; // a held request, so that a stop shows in the log
         RecordedCalls().clear();
-        Select(c.list, L"3 ms");
-        SetWindowTextW(c.button, k.caption);
-        OnStartStop(c.button, c.list);
+        Select(list, L"3 ms");
+        SetWindowTextW(button, k.caption);
+        OnStartStop(button, list);
         if (k.starts) {
             EXPECT_EQ(Describe(RecordedCalls()), Describe({BeginCall(3)}));
             ExpectHolding(3);
@@ -136,9 +96,9 @@ TEST_F(Request, OnlyTheExactCaptionStartStarts)
 
 TEST_F(Request, StopWithNothingHeldCallsNothingButRestoresStart)
 {
-    SetWindowTextW(c.button, L"Stop");
-    EnableWindow(c.list, FALSE);
-    OnStartStop(c.button, c.list);
+    SetWindowTextW(button, L"Stop");
+    EnableWindow(list, FALSE);
+    OnStartStop(button, list);
     EXPECT_EQ(Describe(RecordedCalls()), "(no calls)");
     ExpectIdle();
 }
@@ -146,48 +106,48 @@ TEST_F(Request, StopWithNothingHeldCallsNothingButRestoresStart)
 TEST_F(Request, StartWithoutASelectionRequestsNothingAndStaysIdle)
 {
     // No selection at all.
-    SendMessageW(c.list, CB_SETCURSEL, WPARAM(-1), 0);
-    OnStartStop(c.button, c.list);
+    SendMessageW(list, CB_SETCURSEL, WPARAM(-1), 0);
+    OnStartStop(button, list);
     EXPECT_EQ(Describe(RecordedCalls()), "(no calls)");
     ExpectIdle();
 
-    // An empty list.
-    Controls empty = MakeControls(0, 1);
-    ASSERT_EQ(SendMessageW(empty.list, CB_GETCOUNT, 0, 0), 0);
-    OnStartStop(empty.button, empty.list);
+    // A reading with no choices (longest below shortest): an empty list.
+    DestroyWindow(hDlg);
+    Open({5000, 156250, 5000});
+    ASSERT_EQ(SendMessageW(list, CB_GETCOUNT, 0, 0), 0);
+    EXPECT_EQ(SendMessageW(list, CB_GETCURSEL, 0, 0), CB_ERR);
+    RecordedCalls().clear();
+    OnStartStop(button, list);
     EXPECT_EQ(Describe(RecordedCalls()), "(no calls)");
-    EXPECT_EQ(Caption(empty.button), L"Start");
-    EXPECT_TRUE(IsWindowEnabled(empty.list));
-    EXPECT_EQ(g_requestedPeriod, -1);
-    DestroyWindow(empty.parent);
+    ExpectIdle();
 }
 
 TEST_F(Request, TypingInTheListsEditFieldClearsTheSelectionAndStartRequestsNothing)
 {
     COMBOBOXINFO info = {};
     info.cbSize = sizeof info;
-    ASSERT_TRUE(GetComboBoxInfo(c.list, &info));
-    Select(c.list, L"4 ms");
+    ASSERT_TRUE(GetComboBoxInfo(list, &info));
+    Select(list, L"4 ms");
     for (wchar_t ch : std::wstring(L"x7")) // as typed: one character at a time
         SendMessageW(info.hwndItem, WM_CHAR, ch, 1);
-    ASSERT_EQ(SendMessageW(c.list, CB_GETCURSEL, 0, 0), CB_ERR) << "typing left a selection";
+    ASSERT_EQ(SendMessageW(list, CB_GETCURSEL, 0, 0), CB_ERR) << "typing left a selection";
 
-    OnStartStop(c.button, c.list);
+    OnStartStop(button, list);
     EXPECT_EQ(Describe(RecordedCalls()), "(no calls)");
     ExpectIdle();
 }
 
 TEST_F(Request, SelectionSurvivesAStopAndTheNextStartUsesWhateverIsSelectedThen)
 {
-    Select(c.list, L"15 ms");
-    OnStartStop(c.button, c.list);
-    OnStartStop(c.button, c.list);
-    EXPECT_EQ(SendMessageW(c.list, CB_GETCURSEL, 0, 0), 0);
-    OnStartStop(c.button, c.list); // same selection again
-    OnStartStop(c.button, c.list);
-    Select(c.list, L"2 ms");
-    OnStartStop(c.button, c.list);
-    OnStartStop(c.button, c.list);
+    Select(list, L"15 ms");
+    OnStartStop(button, list);
+    OnStartStop(button, list);
+    EXPECT_EQ(SendMessageW(list, CB_GETCURSEL, 0, 0), 0);
+    OnStartStop(button, list); // same selection again
+    OnStartStop(button, list);
+    Select(list, L"2 ms");
+    OnStartStop(button, list);
+    OnStartStop(button, list);
     EXPECT_EQ(Describe(RecordedCalls()),
               Describe({BeginCall(15), EndCall(15), BeginCall(15), EndCall(15), BeginCall(2), EndCall(2)}));
 }

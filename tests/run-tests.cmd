@@ -12,10 +12,17 @@ call :run exe_tests.exe --machine=x86 kronvel.exe
 popd
 echo.
 if %failed%==0 (echo All tests passed.) else (echo Some tests FAILED, or a program could not run.)
-rem Opened from Explorer, which names this file by its full path, the window
-rem closes when this ends: keep the result on screen a while. Where input is
-rem not a console, as in CI, timeout returns at once.
-if "%~0"=="%~f0" timeout /t 300
+rem Double-clicked, this file is all its cmd /c command line names, and the
+rem window closes when it ends: keep the result on screen a while then. Not
+rem under CI, nor when called from a console or another script.
+if defined CI exit /b %failed%
+set "line=%cmdcmdline%"
+if not defined line exit /b %failed%
+set "line=%line:"=%"
+call set "rest=%%line:%~f0=%%"
+if /i "%line: /c =%"=="%line%" exit /b %failed%
+if "%rest%"=="%line%" exit /b %failed%
+timeout /t 300
 exit /b %failed%
 
 :run

@@ -94,10 +94,6 @@ TEST(Services, SetKernelResolutionPassesPeriodAndFlagOnce)
     pNtQueryTimerResolution = nullptr;
 }
 
-} // namespace
-
-namespace {
-
 struct ThrottlingCall {
     int calls;
     HANDLE process;

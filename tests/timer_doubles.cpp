@@ -2,7 +2,6 @@
 
 #include <mmsystem.h>
 
-#include <sstream>
 
 namespace {
 
@@ -60,41 +59,27 @@ MMRESULT(WINAPI *const kv_imp_timeEndPeriod)(UINT) = RecordEnd;
 
 std::string Describe(const std::vector<TimerCall> &calls)
 {
-    std::ostringstream out;
-    for (const TimerCall &c : calls) {
-        switch (c.kind) {
-        case TimerCall::Query:
-            out << "Query ";
-            break;
-        case TimerCall::Set:
-            out << "Set(" << c.period << "," << int(c.set) << ") ";
-            break;
-        case TimerCall::Begin:
-            out << "timeBeginPeriod(" << c.period << ") ";
-            break;
-        case TimerCall::End:
-            out << "timeEndPeriod(" << c.period << ") ";
-            break;
-        }
-    }
-    return calls.empty() ? "(no calls)" : out.str();
+    std::string text;
+    for (const TimerCall &call : calls)
+        text += call + " ";
+    return calls.empty() ? "(no calls)" : text;
 }
 
 TimerCall QueryCall()
 {
-    return {TimerCall::Query, 0, 0};
+    return "Query";
 }
 TimerCall SetCall(ULONG desired, BOOLEAN set)
 {
-    return {TimerCall::Set, desired, set};
+    return "Set(" + std::to_string(desired) + "," + std::to_string(int(set)) + ")";
 }
 TimerCall BeginCall(UINT ms)
 {
-    return {TimerCall::Begin, ms, 0};
+    return "timeBeginPeriod(" + std::to_string(ms) + ")";
 }
 TimerCall EndCall(UINT ms)
 {
-    return {TimerCall::End, ms, 0};
+    return "timeEndPeriod(" + std::to_string(ms) + ")";
 }
 
 void UseRecordingServices(std::vector<ResolutionReading> readings)

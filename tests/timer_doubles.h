@@ -8,11 +8,8 @@
 #include <string>
 #include <vector>
 
-struct TimerCall {
-    enum Kind { Query, Set, Begin, End } kind;
-    ULONG period; // the desired period of a Set, the argument of Begin/End
-    BOOLEAN set;  // the flag of a Set
-};
+// A call as the log shows it: "Query", "Set(5000,1)", "timeBeginPeriod(1)".
+using TimerCall = std::string;
 
 std::string Describe(const std::vector<TimerCall> &calls);
 

@@ -1,0 +1,295 @@
+// Helpers for the tests that drive windows, the program's own dialog in this
+// process (unit_tests) or the running kronvel.exe in another (exe_tests): one
+// wait, one way to read a window's text, a list's items and the focus, one
+// press per meaning. Helpers that can fail name their caller's line.
+#pragma once
+
+#include "main_dialog.h"
+#include "resource.h"
+#include "timer_doubles.h"
+#include "timer_resolution.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// The caller's file and line, as default arguments of a helper that can fail
+// (GCC's and clang's builtins, evaluated where the helper is called).
+#define KV_CALLER const char *callerFile = __builtin_FILE(), int callerLine = __builtin_LINE()
+#define KV_TRACE_CALLER(what) testing::ScopedTrace callerTrace(callerFile, callerLine, what)
+
+const DWORD WAIT_MS = 10000;
+
+inline std::string Narrow(const std::wstring &text)
+{
+    return std::string(text.begin(), text.end());
+}
+
+// Asks done() until it answers true or WAIT_MS have passed, this thread's own
+// windows taking the messages sent to them meanwhile; its last answer.
+template <typename Done> bool WaitUntil(Done done)
+{
+    for (DWORD waited = 0;; waited += 20) {
+        if (done())
+            return true;
+        if (waited >= WAIT_MS)
+            return false;
+        for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);)
+            DispatchMessageW(&msg);
+        Sleep(20);
+    }
+}
+
+// A window's text, of this process or another (which may not answer at once).
+inline std::wstring WindowText(HWND window)
+{
+    TextBuffer text = L"";
+    DWORD_PTR copied;
+    SendMessageTimeoutW(window, WM_GETTEXT, TEXT_BUFFER_UNITS, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                        WAIT_MS, &copied);
+    return text;
+}
+
+// A drop-down list's items as "TEXT = DATA", top to bottom.
+inline std::vector<std::string> ListItems(HWND list)
+{
+    std::vector<std::string> items;
+    for (LRESULT i = 0, count = SendMessageW(list, CB_GETCOUNT, 0, 0); i < count; ++i) {
+        TextBuffer text = L"(too long)";
+        if (SendMessageW(list, CB_GETLBTEXTLEN, WPARAM(i), 0) < TEXT_BUFFER_UNITS)
+            SendMessageW(list, CB_GETLBTEXT, WPARAM(i), reinterpret_cast<LPARAM>(text));
+        items.push_back(Narrow(text) + " = " + std::to_string(SendMessageW(list, CB_GETITEMDATA, WPARAM(i), 0)));
+    }
+    return items;
+}
+
+// The items the program's list holds for choices from hi ms down to lo ms.
+inline std::vector<std::string> ChoiceItems(int hi, int lo)
+{
+    std::vector<std::string> items;
+    for (int n = hi; n >= lo; --n) {
+        TextBuffer text;
+        FormatChoiceText(n, text);
+        items.push_back(Narrow(text) + " = " + std::to_string(n));
+    }
+    return items;
+}
+
+// Whether a window is a control of the dialog, or a part of one (the list's
+// edit field), that takes input: it and its parents up to the dialog enabled.
+inline bool IsEnabledControl(HWND hDlg, HWND window)
+{
+    if (window == nullptr || window == hDlg || !IsChild(hDlg, window))
+        return false;
+    for (; window != hDlg; window = GetParent(window))
+        if (!IsWindowEnabled(window))
+            return false;
+    return true;
+}
+
+// Where the focus is, in words, for a failure message.
+inline std::string FocusName(HWND hDlg, HWND focus)
+{
+    if (focus == nullptr)
+        return "nowhere";
+    if (focus == hDlg)
+        return "the dialog itself";
+    if (!IsChild(hDlg, focus))
+        return "a window not of the dialog";
+    HWND control = GetParent(focus) == hDlg ? focus : GetParent(focus);
+    return "control " + std::to_string(GetDlgCtrlID(control)) + (control == focus ? "" : " (inside it)") +
+           (IsEnabledControl(hDlg, focus) ? "" : ", disabled");
+}
+
+// What a click on a button sends its dialog: WM_COMMAND with the button's id
+// and BN_CLICKED. Unlike BM_CLICK, which the platform says may fail while the
+// dialog is not the active window, it does not depend on which window is active.
+inline void PressButton(HWND hDlg, int id)
+{
+    DWORD_PTR result;
+    SendMessageTimeoutW(hDlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(hDlg, id)), SMTO_ABORTIFHUNG,
+                        WAIT_MS, &result);
+}
+
+// A key as the keyboard delivers it, down and up, to the window with the
+// focus. A dialog of this thread (hDlg) takes it at once, through the dialog
+// manager as the program's message loop does; the running program takes it in
+// its own loop.
+inline void PressKey(HWND focus, WPARAM key, HWND hDlg = nullptr)
+{
+    PostMessageW(focus, WM_KEYDOWN, key, 0x00000001);       // repeat count 1
+    PostMessageW(focus, WM_KEYUP, key, LPARAM(0xC0000001)); // released
+    MSG msg;
+    while (hDlg != nullptr && PeekMessageW(&msg, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE))
+        if (!IsDialogMessageW(hDlg, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+}
+
+// ---------------------------------------------------------------------------
+// unit_tests: the program's dialog in this thread
+
+inline bool QuitPosted()
+{
+    MSG msg;
+    return PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
+}
+
+// The program's own dialog, made from its template in this thread, with the
+// recording doubles in the timer slots (unit_tests).
+class Dialog : public testing::Test {
+  protected:
+    void Open(ResolutionReading reading, KV_CALLER)
+    {
+        KV_TRACE_CALLER("Open");
+        g_requestedPeriod = -1;
+        UseRecordingServices({reading});
+        hDlg = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDlgProc, 0);
+        ASSERT_NE(hDlg, nullptr);
+        list = GetDlgItem(hDlg, IDC_PERIOD_LIST);
+        button = GetDlgItem(hDlg, IDC_START_STOP);
+    }
+    void TearDown() override
+    {
+        if (IsWindow(hDlg))
+            DestroyWindow(hDlg);
+        while (QuitPosted()) {
+        }
+        pNtQueryTimerResolution = nullptr;
+        pNtSetTimerResolution = nullptr;
+        g_requestedPeriod = -1;
+    }
+    std::wstring Label(int id) { return WindowText(GetDlgItem(hDlg, id)); }
+
+    HWND hDlg = nullptr, list = nullptr, button = nullptr;
+};
+
+// ---------------------------------------------------------------------------
+// exe_tests: a built kronvel.exe, as a file and running
+
+inline std::wstring g_exePath; // the program under test, by its full path
+
+// What the image must be for each machine. The load configuration is the one
+// the program defines, up to SEHandlerCount, at the PE format's offsets.
+struct Machine {
+    const char *name; // as given with --machine
+    WORD fileMachine;
+    WORD optionalMagic;
+    bool markedNoSeh; // x86 only: x64 unwinds through tables, not a handler chain
+    DWORD loadConfigSize, dependentLoadFlagsAt, securityCookieAt, seHandlerTableAt;
+};
+inline const Machine *g_machine = nullptr; // the one the image must be built for
+
+// An image file's bytes and the headers the tests read from them.
+struct PeFile {
+    explicit PeFile(const std::wstring &path)
+    {
+        std::ifstream in(Narrow(path), std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    template <typename T> const T *At(size_t offset)
+    {
+        if (offset + sizeof(T) > bytes.size())
+            throw std::runtime_error("offset past the end of the file");
+        return reinterpret_cast<const T *>(bytes.data() + offset);
+    }
+    // The signature and file header, which both image formats share.
+    const IMAGE_NT_HEADERS32 *Headers() { return At<IMAGE_NT_HEADERS32>(size_t(At<IMAGE_DOS_HEADER>(0)->e_lfanew)); }
+    bool IsPe32Plus() { return Headers()->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC; }
+
+    // The optional header's fields up to DllCharacteristics lie at the same
+    // offsets in both layouts; its data directories do not.
+    const IMAGE_OPTIONAL_HEADER32 &Optional() { return Headers()->OptionalHeader; }
+    IMAGE_DATA_DIRECTORY Directory(int entry)
+    {
+        size_t directories = offsetof(IMAGE_NT_HEADERS32, OptionalHeader) + (IsPe32Plus() ? 112 : 96);
+        return *At<IMAGE_DATA_DIRECTORY>(At<IMAGE_DOS_HEADER>(0)->e_lfanew + directories +
+                                         entry * sizeof(IMAGE_DATA_DIRECTORY));
+    }
+    // An address-sized value: 4 bytes in a 32-bit image, 8 in a 64-bit one.
+    ULONGLONG AddressAt(size_t offset) { return IsPe32Plus() ? *At<ULONGLONG>(offset) : *At<DWORD>(offset); }
+
+    size_t FileOffset(DWORD rva)
+    {
+        const IMAGE_NT_HEADERS32 *nt = Headers();
+        const IMAGE_SECTION_HEADER *section = IMAGE_FIRST_SECTION(nt);
+        for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section)
+            if (rva >= section->VirtualAddress && rva < section->VirtualAddress + section->Misc.VirtualSize)
+                return rva - section->VirtualAddress + section->PointerToRawData;
+        throw std::runtime_error("address in no section");
+    }
+    std::string StringAt(DWORD rva) { return At<char>(FileOffset(rva)); }
+
+    // Imported DLL (upper case) -> the names imported from it.
+    std::map<std::string, std::set<std::string>> Imports()
+    {
+        std::map<std::string, std::set<std::string>> imports;
+        const IMAGE_DATA_DIRECTORY dir = Directory(IMAGE_DIRECTORY_ENTRY_IMPORT);
+        const size_t thunkSize = IsPe32Plus() ? 8 : 4;
+        const ULONGLONG byOrdinal = IsPe32Plus() ? IMAGE_ORDINAL_FLAG64 : IMAGE_ORDINAL_FLAG32;
+        for (size_t offset = FileOffset(dir.VirtualAddress);; offset += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
+            const IMAGE_IMPORT_DESCRIPTOR *d = At<IMAGE_IMPORT_DESCRIPTOR>(offset);
+            if (d->Name == 0)
+                break;
+            std::string dll = StringAt(d->Name);
+            std::transform(dll.begin(), dll.end(), dll.begin(), [](unsigned char c) { return char(toupper(c)); });
+            std::set<std::string> &names = imports[dll];
+            DWORD thunks = d->OriginalFirstThunk != 0 ? d->OriginalFirstThunk : d->FirstThunk;
+            for (size_t t = FileOffset(thunks); AddressAt(t) != 0; t += thunkSize) {
+                ULONGLONG entry = AddressAt(t);
+                names.insert(entry & byOrdinal ? "#" + std::to_string(entry & 0xFFFF) : StringAt(DWORD(entry) + 2));
+            }
+        }
+        return imports;
+    }
+
+    // Where the load configuration's DependentLoadFlags lie in the file.
+    size_t DependentLoadFlagsOffset()
+    {
+        return FileOffset(Directory(IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG).VirtualAddress) +
+               g_machine->dependentLoadFlagsAt;
+    }
+
+    std::vector<char> bytes;
+};
+
+// An export of a loaded module, looked up at run time (through void (*)(),
+// which converts to any function type without a warning).
+template <typename Function> Function Export(HMODULE module, const char *name)
+{
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+// This Windows' build number, RtlGetVersion's: this program has no manifest,
+// so GetVersionEx would claim Windows 8 on anything newer.
+inline DWORD WindowsBuild()
+{
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    Export<LONG(NTAPI *)(OSVERSIONINFOW *)>(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")(&version);
+    return version.dwBuildNumber;
+}
+
+// Why a check of something only real Windows does cannot run here, or "" when
+// it can: under Wine (underWine says what Wine does not do), or on a Windows
+// older than the build from which the platform promises it (from names it).
+// KRONVEL_TEST_UNDER_WINE=1 runs them under Wine too, to see them fail there.
+inline std::string WhyNotHere(const char *underWine, DWORD firstBuild = 0, const char *from = "")
+{
+    if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr &&
+        GetEnvironmentVariableW(L"KRONVEL_TEST_UNDER_WINE", nullptr, 0) == 0)
+        return std::string("needs real Windows, skipped under Wine: ") + underWine;
+    if (WindowsBuild() >= firstBuild)
+        return "";
+    return std::string("Windows promises this from ") + from + " (build " + std::to_string(firstBuild) +
+           ") on; this is build " + std::to_string(WindowsBuild());
+}
