@@ -7,7 +7,7 @@ namespace {
 TEST_F(Dialog, OpeningFillsTheListFromOneReadingAndSelectsTheLongestPeriod)
 {
     Open({156250, 5000, 20000});
-    EXPECT_EQ(Describe(RecordedCalls()), Describe({QueryCall()}));
+    EXPECT_EQ(RecordedCalls(), "Query");
     EXPECT_EQ(ListItems(list), ChoiceItems(15, 0));
     EXPECT_EQ(SendMessageW(list, CB_GETCURSEL, 0, 0), 0);
     EXPECT_EQ(WindowText(list), L"15 ms");
@@ -21,7 +21,7 @@ TEST_F(Dialog, RefreshTickWritesTheThreeReadoutTexts)
     Open({156250, 5000, 20000});
     UseRecordingServices({{156250, 5000, 9766}});
     EXPECT_EQ(MainDlgProc(hDlg, WM_TIMER, IDT_REFRESH, 0), TRUE);
-    EXPECT_EQ(Describe(RecordedCalls()), Describe({QueryCall()}));
+    EXPECT_EQ(RecordedCalls(), "Query");
     EXPECT_EQ(Label(IDC_MAX_PERIOD), L"15.625 ms");
     EXPECT_EQ(Label(IDC_MIN_PERIOD), L"0.500 ms");
     EXPECT_EQ(Label(IDC_CUR_PERIOD), L"0.977 ms");
@@ -40,7 +40,7 @@ TEST_F(Dialog, OtherTicksAndTicksWithoutTheQueryServiceAreLeftAlone)
         if (!c.queryService)
             pNtQueryTimerResolution = nullptr;
         EXPECT_EQ(MainDlgProc(hDlg, WM_TIMER, c.id, 0), FALSE);
-        EXPECT_EQ(Describe(RecordedCalls()), "(no calls)");
+        EXPECT_EQ(RecordedCalls(), "");
         for (int id : {IDC_MAX_PERIOD, IDC_MIN_PERIOD, IDC_CUR_PERIOD})
             EXPECT_EQ(Label(id), L"0 ms") << "label " << id;
     }
@@ -53,12 +53,12 @@ TEST_F(Dialog, EveryCommandFromTheButtonIsAClickAndCommandsFromTheListAreNot)
     EXPECT_EQ(MainDlgProc(hDlg, WM_COMMAND, MAKEWPARAM(IDC_PERIOD_LIST, CBN_SELCHANGE), LPARAM(list)), FALSE);
     EXPECT_EQ(MainDlgProc(hDlg, WM_COMMAND, MAKEWPARAM(IDC_PERIOD_LIST, CBN_DROPDOWN), LPARAM(list)), FALSE);
     EXPECT_EQ(MainDlgProc(hDlg, WM_COMMAND, MAKEWPARAM(IDC_MAX_PERIOD, 0), 0), FALSE);
-    EXPECT_EQ(Describe(RecordedCalls()), "(no calls)");
+    EXPECT_EQ(RecordedCalls(), "");
 
     // What Start and Stop then do is Request's to check: here, that both ran.
     EXPECT_EQ(MainDlgProc(hDlg, WM_COMMAND, MAKEWPARAM(IDC_START_STOP, BN_CLICKED), LPARAM(button)), TRUE);
     EXPECT_EQ(MainDlgProc(hDlg, WM_COMMAND, MAKEWPARAM(IDC_START_STOP, BN_SETFOCUS), LPARAM(button)), TRUE);
-    EXPECT_EQ(Describe(RecordedCalls()), Describe({BeginCall(15), EndCall(15)}));
+    EXPECT_EQ(RecordedCalls(), "timeBeginPeriod(15) timeEndPeriod(15)");
 }
 
 TEST_F(Dialog, ExitCommandClosesTheWindowAndQuitsWithoutWithdrawingAHeldRequest)
@@ -72,7 +72,7 @@ TEST_F(Dialog, ExitCommandClosesTheWindowAndQuitsWithoutWithdrawingAHeldRequest)
     EXPECT_EQ(MainDlgProc(hDlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0), TRUE);
     EXPECT_FALSE(IsWindow(hDlg));
     EXPECT_TRUE(QuitPosted());
-    EXPECT_EQ(Describe(RecordedCalls()), Describe({BeginCall(1)}));
+    EXPECT_EQ(RecordedCalls(), "timeBeginPeriod(1)");
     EXPECT_EQ(g_requestedPeriod, 1);
 }
 
@@ -91,7 +91,7 @@ TEST_F(Dialog, EnterInTheListStartsAndTheFocusMovesToTheButtonThatStopsIt)
     EXPECT_EQ(GetFocus(), button) << "focus on " << FocusName(hDlg, GetFocus());
     PressKey(GetFocus(), VK_RETURN, hDlg); // now on the button with the focus: Stop
     PressKey(GetFocus(), VK_SPACE, hDlg);  // the focused button again: Start
-    EXPECT_EQ(Describe(RecordedCalls()), Describe({BeginCall(1), EndCall(1), BeginCall(1)}));
+    EXPECT_EQ(RecordedCalls(), "timeBeginPeriod(1) timeEndPeriod(1) timeBeginPeriod(1)");
 }
 
 TEST_F(Dialog, StartFromElsewhereLeavesTheFocusWhereItIs)

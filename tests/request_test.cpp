@@ -46,11 +46,11 @@ TEST_F(Request, MultimediaPeriodIsRequestedAndWithdrawnWithTheSameValue)
     Select(list, L"15 ms");
     OnStartStop(button, list);
     ExpectHolding(15);
-    EXPECT_EQ(Describe(RecordedCalls()), Describe({BeginCall(15)}));
+    EXPECT_EQ(RecordedCalls(), "timeBeginPeriod(15)");
 
     OnStartStop(button, list);
     ExpectIdle();
-    EXPECT_EQ(Describe(RecordedCalls()), Describe({BeginCall(15), EndCall(15)}));
+    EXPECT_EQ(RecordedCalls(), "timeBeginPeriod(15) timeEndPeriod(15)");
 }
 
 TEST_F(Request, ZeroHoldsTheKernelsShortestPeriodFromAFreshReadingEachWay)
@@ -60,12 +60,11 @@ TEST_F(Request, ZeroHoldsTheKernelsShortestPeriodFromAFreshReadingEachWay)
     Select(list, L"0 ms");
     OnStartStop(button, list);
     ExpectHolding(0);
-    EXPECT_EQ(Describe(RecordedCalls()), Describe({QueryCall(), SetCall(5000, TRUE)}));
+    EXPECT_EQ(RecordedCalls(), "Query Set(5000,1)");
 
     OnStartStop(button, list);
     ExpectIdle();
-    EXPECT_EQ(Describe(RecordedCalls()),
-              Describe({QueryCall(), SetCall(5000, TRUE), QueryCall(), SetCall(150000, FALSE)}));
+    EXPECT_EQ(RecordedCalls(), "Query Set(5000,1) Query Set(150000,0)");
 }
 
 TEST_F(Request, OnlyTheExactCaptionStartStarts)
@@ -85,10 +84,10 @@ TEST_F(Request, OnlyTheExactCaptionStartStarts)
         SetWindowTextW(button, k.caption);
         OnStartStop(button, list);
         if (k.starts) {
-            EXPECT_EQ(Describe(RecordedCalls()), Describe({BeginCall(3)}));
+            EXPECT_EQ(RecordedCalls(), "timeBeginPeriod(3)");
             ExpectHolding(3);
         } else {
-            EXPECT_EQ(Describe(RecordedCalls()), Describe({EndCall(7)}));
+            EXPECT_EQ(RecordedCalls(), "timeEndPeriod(7)");
             ExpectIdle();
         }
     }
@@ -99,7 +98,7 @@ TEST_F(Request, StopWithNothingHeldCallsNothingButRestoresStart)
     SetWindowTextW(button, L"Stop");
     EnableWindow(list, FALSE);
     OnStartStop(button, list);
-    EXPECT_EQ(Describe(RecordedCalls()), "(no calls)");
+    EXPECT_EQ(RecordedCalls(), "");
     ExpectIdle();
 }
 
@@ -108,7 +107,7 @@ TEST_F(Request, StartWithoutASelectionRequestsNothingAndStaysIdle)
     // No selection at all.
     SendMessageW(list, CB_SETCURSEL, WPARAM(-1), 0);
     OnStartStop(button, list);
-    EXPECT_EQ(Describe(RecordedCalls()), "(no calls)");
+    EXPECT_EQ(RecordedCalls(), "");
     ExpectIdle();
 
     // A reading with no choices (longest below shortest): an empty list.
@@ -118,7 +117,7 @@ TEST_F(Request, StartWithoutASelectionRequestsNothingAndStaysIdle)
     EXPECT_EQ(SendMessageW(list, CB_GETCURSEL, 0, 0), CB_ERR);
     RecordedCalls().clear();
     OnStartStop(button, list);
-    EXPECT_EQ(Describe(RecordedCalls()), "(no calls)");
+    EXPECT_EQ(RecordedCalls(), "");
     ExpectIdle();
 }
 
@@ -133,7 +132,7 @@ TEST_F(Request, TypingInTheListsEditFieldClearsTheSelectionAndStartRequestsNothi
     ASSERT_EQ(SendMessageW(list, CB_GETCURSEL, 0, 0), CB_ERR) << "typing left a selection";
 
     OnStartStop(button, list);
-    EXPECT_EQ(Describe(RecordedCalls()), "(no calls)");
+    EXPECT_EQ(RecordedCalls(), "");
     ExpectIdle();
 }
 
@@ -148,8 +147,8 @@ TEST_F(Request, SelectionSurvivesAStopAndTheNextStartUsesWhateverIsSelectedThen)
     Select(list, L"2 ms");
     OnStartStop(button, list);
     OnStartStop(button, list);
-    EXPECT_EQ(Describe(RecordedCalls()),
-              Describe({BeginCall(15), EndCall(15), BeginCall(15), EndCall(15), BeginCall(2), EndCall(2)}));
+    EXPECT_EQ(RecordedCalls(), "timeBeginPeriod(15) timeEndPeriod(15) timeBeginPeriod(15) timeEndPeriod(15) "
+                               "timeBeginPeriod(2) timeEndPeriod(2)");
 }
 
 } // namespace

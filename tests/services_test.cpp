@@ -85,12 +85,12 @@ TEST(Services, SetKernelResolutionPassesPeriodAndFlagOnce)
     UseRecordingServices({});
     SetKernelResolution(5000, TRUE);
     SetKernelResolution(156250, FALSE); // a withdrawal still names a period
-    EXPECT_EQ(Describe(RecordedCalls()), Describe({SetCall(5000, TRUE), SetCall(156250, FALSE)}));
+    EXPECT_EQ(RecordedCalls(), "Set(5000,1) Set(156250,0)");
 
     // With the set service missing nothing is called, and nothing breaks.
     pNtSetTimerResolution = nullptr;
     SetKernelResolution(5000, TRUE);
-    EXPECT_EQ(Describe(RecordedCalls()), Describe({SetCall(5000, TRUE), SetCall(156250, FALSE)}));
+    EXPECT_EQ(RecordedCalls(), "Set(5000,1) Set(156250,0)");
     pNtQueryTimerResolution = nullptr;
 }
 

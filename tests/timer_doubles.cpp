@@ -2,16 +2,20 @@
 
 #include <mmsystem.h>
 
-
 namespace {
 
-std::vector<TimerCall> g_calls;
+std::string g_calls;
 std::vector<ResolutionReading> g_readings;
 size_t g_nextReading = 0;
 
+void Record(const std::string &call)
+{
+    g_calls += (g_calls.empty() ? "" : " ") + call;
+}
+
 LONG NTAPI RecordQuery(PULONG maximumTime, PULONG minimumTime, PULONG currentTime)
 {
-    g_calls.push_back(QueryCall());
+    Record("Query");
     const ResolutionReading &r =
         g_readings[g_nextReading < g_readings.size() ? g_nextReading++ : g_readings.size() - 1];
     *maximumTime = r.maxPeriod;
@@ -22,20 +26,20 @@ LONG NTAPI RecordQuery(PULONG maximumTime, PULONG minimumTime, PULONG currentTim
 
 LONG NTAPI RecordSet(ULONG desiredTime, BOOLEAN setResolution, PULONG actualTime)
 {
-    g_calls.push_back(SetCall(desiredTime, setResolution));
+    Record("Set(" + std::to_string(desiredTime) + "," + std::to_string(int(setResolution)) + ")");
     *actualTime = desiredTime;
     return 0;
 }
 
 MMRESULT WINAPI RecordBegin(UINT period)
 {
-    g_calls.push_back(BeginCall(period));
+    Record("timeBeginPeriod(" + std::to_string(period) + ")");
     return TIMERR_NOERROR;
 }
 
 MMRESULT WINAPI RecordEnd(UINT period)
 {
-    g_calls.push_back(EndCall(period));
+    Record("timeEndPeriod(" + std::to_string(period) + ")");
     return TIMERR_NOERROR;
 }
 
@@ -57,31 +61,6 @@ MMRESULT(WINAPI *const kv_imp_timeBeginPeriod)(UINT) = RecordBegin;
 MMRESULT(WINAPI *const kv_imp_timeEndPeriod)(UINT) = RecordEnd;
 }
 
-std::string Describe(const std::vector<TimerCall> &calls)
-{
-    std::string text;
-    for (const TimerCall &call : calls)
-        text += call + " ";
-    return calls.empty() ? "(no calls)" : text;
-}
-
-TimerCall QueryCall()
-{
-    return "Query";
-}
-TimerCall SetCall(ULONG desired, BOOLEAN set)
-{
-    return "Set(" + std::to_string(desired) + "," + std::to_string(int(set)) + ")";
-}
-TimerCall BeginCall(UINT ms)
-{
-    return "timeBeginPeriod(" + std::to_string(ms) + ")";
-}
-TimerCall EndCall(UINT ms)
-{
-    return "timeEndPeriod(" + std::to_string(ms) + ")";
-}
-
 void UseRecordingServices(std::vector<ResolutionReading> readings)
 {
     g_calls.clear();
@@ -93,7 +72,7 @@ void UseRecordingServices(std::vector<ResolutionReading> readings)
     pNtSetTimerResolution = RecordSet;
 }
 
-std::vector<TimerCall> &RecordedCalls()
+std::string &RecordedCalls()
 {
     return g_calls;
 }
