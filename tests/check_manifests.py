@@ -1,23 +1,13 @@
-#!/usr/bin/python3
-"""Writes the winget and Scoop manifests for a release zip (write_manifests in
-scripts/release.py) and checks them: against the vendored schemas, against the
-rules winget checks beyond its schema, and against the zip itself (its hash,
-its files, the machine kronvel.exe is built for). Then plants one fault at a
-time in them and checks that each is caught.
+"""The winget and Scoop manifests of a release zip (write_manifests in
+scripts/release.py), written and checked by tests/release_test.py: against the
+vendored schemas, against the rules winget checks beyond its schema, and
+against the zip itself (its hash, its files, the machine kronvel.exe is built
+for); then one planted fault at a time, each of which must be caught."""
+import copy, functools, hashlib, json, operator, pathlib, zipfile
 
-Usage: tests/check_manifests.py ZIP     (exit 0 pass, 1 fail, 77 skip)"""
-import copy, hashlib, json, pathlib, sys, tempfile, zipfile
+import jsonschema, pefile, release, yaml  # release: scripts/release.py, on the caller's path
 
-try:
-    import jsonschema, pefile, yaml
-except ImportError as missing:
-    print(f"kronvel: skipped: {missing.name} is missing (packages python3-jsonschema, python3-pefile, python3-yaml)")
-    sys.exit(77)
-
-ROOT = pathlib.Path(__file__).resolve().parent.parent
-sys.path.insert(0, str(ROOT / "scripts"))
-import release  # noqa: E402
-VENDOR = ROOT / "tests" / "vendor"
+VENDOR = pathlib.Path(__file__).resolve().parent / "vendor"
 WINGET = {"version": "", "installer": ".installer", "defaultLocale": ".locale.en-US"}  # type: file suffix
 PE_MACHINES = {0x14C: "x86", 0x8664: "x64", 0xAA64: "arm64"}
 
@@ -83,52 +73,31 @@ def problems(docs, zip_path):
     return found
 
 
-def drop(key, kind):
-    return lambda docs: docs[kind].pop(key)
-
-
-def setter(kind, value, *path):
-    def plant(docs):
-        target = docs[kind]
-        for step in path[:-1]:
-            target = target[step]
-        target[path[-1]] = value
-    return plant
-
-
-FAULTS = [  # what, how, a word the problem must name
-    ("winget licence missing", drop("License", "defaultLocale"), "License"),
-    ("Scoop licence missing", drop("license", "scoop"), "license"),
-    ("wrong architecture", setter("installer", "x64", "Installers", 0, "Architecture"), "Architecture"),
-    ("unknown architecture", setter("installer", "x86-64", "Installers", 0, "Architecture"), "Architecture"),
-    ("version differs between the winget files", setter("version", "1.0.1", "PackageVersion"), "PackageVersion"),
-    ("zip without its nested installer type", drop("NestedInstallerType", "installer"), "NestedInstallerType"),
-    ("nested installer not in the zip", setter("installer", "kronvel.exe", "NestedInstallerFiles", 0,
-                                               "RelativeFilePath"), "not in the zip"),
-    ("wrong installer hash", setter("installer", "0" * 64, "Installers", 0, "InstallerSha256"), "InstallerSha256"),
-    ("wrong Scoop hash", setter("scoop", "0" * 64, "hash"), "hash"),
+FAULTS = [  # what, the manifest, the path to a value, the value planted there (None: the key dropped), a word
+    # the problem must name
+    ("winget licence missing", "defaultLocale", ["License"], None, "License"),
+    ("Scoop licence missing", "scoop", ["license"], None, "license"),
+    ("wrong architecture", "installer", ["Installers", 0, "Architecture"], "x64", "Architecture"),
+    ("unknown architecture", "installer", ["Installers", 0, "Architecture"], "x86-64", "Architecture"),
+    ("version differs between the winget files", "version", ["PackageVersion"], "1.0.1", "PackageVersion"),
+    ("zip without its nested installer type", "installer", ["NestedInstallerType"], None, "NestedInstallerType"),
+    ("nested installer not in the zip", "installer", ["NestedInstallerFiles", 0, "RelativeFilePath"], "kronvel.exe",
+     "not in the zip"),
+    ("wrong installer hash", "installer", ["Installers", 0, "InstallerSha256"], "0" * 64, "InstallerSha256"),
+    ("wrong Scoop hash", "scoop", ["hash"], "0" * 64, "hash"),
 ]
 
 
-def main():
-    if len(sys.argv) != 2:
-        sys.exit("usage: tests/check_manifests.py ZIP")
-    zip_path = pathlib.Path(sys.argv[1]).resolve()
-    with tempfile.TemporaryDirectory() as out:
-        docs = write_manifests(zip_path, pathlib.Path(out))
-    status = 0
-    for problem in problems(docs, zip_path):
-        print(f"FAILED: the manifests as written: {problem}")
-        status = 1
-    if status == 0:
-        print("ok: the manifests as written pass the schemas and the checks")
-    for what, plant, word in FAULTS:
+def check(zip_path, out, expect):  # expect(what, passed, detail), once for the manifests as written and per fault
+    docs = write_manifests(zip_path, out)
+    found = problems(docs, zip_path)
+    expect("the winget and Scoop manifests as written pass the schemas and the checks", not found, " / ".join(found))
+    for what, kind, path, value, word in FAULTS:
         broken = copy.deepcopy(docs)
-        plant(broken)
-        caught = [p for p in problems(broken, zip_path) if word in p]
-        print(f"ok: {what}: caught: {caught[0]}" if caught else f"FAILED: {what}: not caught")
-        status |= not caught
-    return status
-
-
-sys.exit(main())
+        target = functools.reduce(operator.getitem, path[:-1], broken[kind])
+        if value is None:
+            del target[path[-1]]
+        else:
+            target[path[-1]] = value
+        caught = [problem for problem in problems(broken, zip_path) if word in problem]
+        expect(f"a planted fault in the manifests is caught: {what}", caught, caught[0] if caught else "not caught")

@@ -2,38 +2,39 @@
 # Packs the build signed with certificates made here and checks the zips with
 # scripts/verify-release: the genuine zip, unsigned, signed and timestamped (by a
 # timestamp server run here on openssl's ts), passes, and unsigns to the build's
-# bytes; the same key signs to the same zip; the packer refuses a wrong password,
+# bytes; the same key signs to the same zip, packed under umask 022 and 002, with
+# the release's entries in order and their permissions set; the winget and Scoop
+# manifests pass their checks and planted faults fail (check_manifests.py); the
+# packer refuses a wrong password,
 # an expired certificate and one not for code signing; and each hostile zip of the
 # table fails with the check that names it, within a minute, leaving nothing in
 # its temporary folder, with one verdict line last. With "pkcs11", signs with the
 # same key in a SoftHSM token instead and checks that it gives the same zip.
 #
 # Usage: tests/release_test.py BUILD-DIR [pkcs11]   (exit 0 pass, 1 fail, 77 skip)
-import atexit, hashlib, http.server, os, pathlib, shutil, subprocess, sys, tempfile, threading, warnings, zipfile
+import atexit, hashlib, http.server, os, pathlib, shutil, stat, subprocess, sys, tempfile, threading, warnings, zipfile
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "scripts"))
-import release  # noqa: E402
+status = 0
 
 
-def skip(reason):
+def skip(reason):  # a failure found before stays one
     print(f"kronvel: skipped: {reason}")
-    sys.exit(77)
+    sys.exit(status or 77)
 
 
+try:
+    import check_manifests, release  # noqa: E402
+except ImportError as missing:
+    skip(f"{missing.name} is missing (packages python3-jsonschema, python3-pefile, python3-yaml)")
 build = pathlib.Path(sys.argv[1]).resolve()
 for tool in ("osslsigncode", "openssl", "zip"):
     shutil.which(tool) or skip(f"{tool} is missing")
 built = (build / "kronvel.exe").read_bytes()
-if hashlib.sha256(built).hexdigest() != (ROOT / "release/kronvel.exe.sha256").read_text().split()[0]:
-    skip(f"{build}/kronvel.exe is not the recorded release, which verify-release compares with")
-if "\nsource: the commit as it is\n" not in (build / "BUILDINFO.txt").read_text():
-    skip(f"{build}/BUILDINFO.txt is of a tree with uncommitted changes, which verify-release refuses: commit, build")
-
 work = pathlib.Path(tempfile.mkdtemp())
 atexit.register(shutil.rmtree, work)
 os.chdir(work)
-status = 0
 
 
 def expect(what, passed, detail=""):
@@ -103,16 +104,26 @@ def sign(image, key="maintainer", *more):
 
 
 certificate("maintainer")
-for name in ("good", "again"):
+for name, mask in (("good", 0o022), ("again", 0o002)):
+    os.umask(mask)
     ok, log = pack(name, "maintainer")
     ok or sys.exit(log)
 zip_path = next(pathlib.Path("good").glob("kronvel-*-win32.zip"))
 folder, genuine = zip_path.stem, zipfile.ZipFile(zip_path)
 files = {entry.filename.split("/")[1]: genuine.read(entry) for entry in genuine.infolist()}
-expect("the same key signs to the same zip", (work / "again" / zip_path.name).read_bytes() == zip_path.read_bytes())
+expect("the same key signs to the same zip, under umask 022 and 002",
+       (work / "again" / zip_path.name).read_bytes() == zip_path.read_bytes())
+listing = [f"{stat.filemode(entry.external_attr >> 16)} {entry.filename}" for entry in genuine.infolist()]
+expect("the zip holds the release's files, in order, with their permissions", listing == [
+    f"{'-rwxr-xr-x' if name == 'kronvel.exe' else '-rw-r--r--'} {folder}/{name}"
+    for name in ("kronvel.exe", "BUILDINFO.txt", "README.md", "LICENSE", "THIRD-PARTY-NOTICES.txt")], str(listing))
+expect("without its signature the packed kronvel.exe is the build's", release.unsign(files["kronvel.exe"]) == built)
+if hashlib.sha256(built).hexdigest() != (ROOT / "release/kronvel.exe.sha256").read_text().split()[0]:
+    skip(f"{build}/kronvel.exe is not the recorded release, which verify-release compares with")
+if "\nsource: the commit as it is\n" not in (build / "BUILDINFO.txt").read_text():
+    skip(f"{build}/BUILDINFO.txt is of a tree with uncommitted changes, which verify-release refuses: commit, build")
 found = verify(zip_path)
 expect("verify-release passes the signed package", found[0].startswith("verdict: ok"), " / ".join(found))
-expect("without its signature the packed kronvel.exe is the build's", release.unsign(files["kronvel.exe"]) == built)
 
 if sys.argv[2:] == ["pkcs11"]:
     module = pathlib.Path("/usr/lib/softhsm/libsofthsm2.so")
@@ -133,8 +144,8 @@ if sys.argv[2:] == ["pkcs11"]:
            ok and (work / "token" / zip_path.name).read_bytes() == zip_path.read_bytes(), "" if ok else log)
     sys.exit(status)
 
-expect("the winget and Scoop manifests pass their schemas and winget's rules, and planted faults fail",
-       run(ROOT / "tests/check_manifests.py", zip_path).returncode == 0)
+(work / "manifests").mkdir()
+check_manifests.check(zip_path.resolve(), work / "manifests", expect)
 certificate("expired", "codeSigning", "-startdate", "20200101000000Z", "-enddate", "20200201000000Z")
 certificate("server", "serverAuth")
 (work / "wrong.txt").write_text("wrong\n")
