@@ -27,14 +27,19 @@ class Request : public Dialog {
         Open(WINE_LIKE);
         RecordedCalls().clear();
     }
-    void ExpectIdle()
+    // The state after Start or Stop, and the calls logged so far.
+    void ExpectIdle(const char *calls, KV_CALLER)
     {
+        KV_TRACE_CALLER("ExpectIdle");
+        EXPECT_EQ(RecordedCalls(), calls);
         EXPECT_EQ(WindowText(button), L"Start");
         EXPECT_TRUE(IsWindowEnabled(list));
         EXPECT_EQ(g_requestedPeriod, -1);
     }
-    void ExpectHolding(int period)
+    void ExpectHolding(int period, const char *calls, KV_CALLER)
     {
+        KV_TRACE_CALLER("ExpectHolding");
+        EXPECT_EQ(RecordedCalls(), calls);
         EXPECT_EQ(WindowText(button), L"Stop");
         EXPECT_FALSE(IsWindowEnabled(list));
         EXPECT_EQ(g_requestedPeriod, period);
@@ -45,12 +50,10 @@ TEST_F(Request, MultimediaPeriodIsRequestedAndWithdrawnWithTheSameValue)
 {
     Select(list, L"15 ms");
     OnStartStop(button, list);
-    ExpectHolding(15);
-    EXPECT_EQ(RecordedCalls(), "timeBeginPeriod(15)");
+    ExpectHolding(15, "timeBeginPeriod(15)");
 
     OnStartStop(button, list);
-    ExpectIdle();
-    EXPECT_EQ(RecordedCalls(), "timeBeginPeriod(15) timeEndPeriod(15)");
+    ExpectIdle("timeBeginPeriod(15) timeEndPeriod(15)");
 }
 
 TEST_F(Request, ZeroHoldsTheKernelsShortestPeriodFromAFreshReadingEachWay)
@@ -59,12 +62,10 @@ TEST_F(Request, ZeroHoldsTheKernelsShortestPeriodFromAFreshReadingEachWay)
     UseRecordingServices({{156250, 5000, 156250}, {150000, 4000, 5000}});
     Select(list, L"0 ms");
     OnStartStop(button, list);
-    ExpectHolding(0);
-    EXPECT_EQ(RecordedCalls(), "Query Set(5000,1)");
+    ExpectHolding(0, "Query Set(5000,1)");
 
     OnStartStop(button, list);
-    ExpectIdle();
-    EXPECT_EQ(RecordedCalls(), "Query Set(5000,1) Query Set(150000,0)");
+    ExpectIdle("Query Set(5000,1) Query Set(150000,0)");
 }
 
 TEST_F(Request, OnlyTheExactCaptionStartStarts)
@@ -84,11 +85,9 @@ TEST_F(Request, OnlyTheExactCaptionStartStarts)
         SetWindowTextW(button, k.caption);
         OnStartStop(button, list);
         if (k.starts) {
-            EXPECT_EQ(RecordedCalls(), "timeBeginPeriod(3)");
-            ExpectHolding(3);
+            ExpectHolding(3, "timeBeginPeriod(3)");
         } else {
-            EXPECT_EQ(RecordedCalls(), "timeEndPeriod(7)");
-            ExpectIdle();
+            ExpectIdle("timeEndPeriod(7)");
         }
     }
 }
@@ -98,8 +97,7 @@ TEST_F(Request, StopWithNothingHeldCallsNothingButRestoresStart)
     SetWindowTextW(button, L"Stop");
     EnableWindow(list, FALSE);
     OnStartStop(button, list);
-    EXPECT_EQ(RecordedCalls(), "");
-    ExpectIdle();
+    ExpectIdle("");
 }
 
 TEST_F(Request, StartWithoutASelectionRequestsNothingAndStaysIdle)
@@ -107,8 +105,7 @@ TEST_F(Request, StartWithoutASelectionRequestsNothingAndStaysIdle)
     // No selection at all.
     SendMessageW(list, CB_SETCURSEL, WPARAM(-1), 0);
     OnStartStop(button, list);
-    EXPECT_EQ(RecordedCalls(), "");
-    ExpectIdle();
+    ExpectIdle("");
 
     // A reading with no choices (longest below shortest): an empty list.
     DestroyWindow(hDlg);
@@ -117,8 +114,7 @@ TEST_F(Request, StartWithoutASelectionRequestsNothingAndStaysIdle)
     EXPECT_EQ(SendMessageW(list, CB_GETCURSEL, 0, 0), CB_ERR);
     RecordedCalls().clear();
     OnStartStop(button, list);
-    EXPECT_EQ(RecordedCalls(), "");
-    ExpectIdle();
+    ExpectIdle("");
 }
 
 TEST_F(Request, TypingInTheListsEditFieldClearsTheSelectionAndStartRequestsNothing)
@@ -132,8 +128,7 @@ TEST_F(Request, TypingInTheListsEditFieldClearsTheSelectionAndStartRequestsNothi
     ASSERT_EQ(SendMessageW(list, CB_GETCURSEL, 0, 0), CB_ERR) << "typing left a selection";
 
     OnStartStop(button, list);
-    EXPECT_EQ(RecordedCalls(), "");
-    ExpectIdle();
+    ExpectIdle("");
 }
 
 TEST_F(Request, SelectionSurvivesAStopAndTheNextStartUsesWhateverIsSelectedThen)
