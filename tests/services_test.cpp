@@ -1,7 +1,5 @@
 // Binding ntdll's timer services, and the operations behind the two slots.
-#include "timer_doubles.h"
-
-#include <gtest/gtest.h>
+#include "windows_test.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,10 +11,8 @@ TEST(Services, BindingFillsBothSlotsFromNtdllAndUnbindingClearsThem)
     HMODULE ntdll = BindTimerServices();
     ASSERT_NE(ntdll, nullptr);
     EXPECT_EQ(ntdll, GetModuleHandleW(L"ntdll.dll"));
-    EXPECT_EQ(reinterpret_cast<void *>(pNtQueryTimerResolution),
-              reinterpret_cast<void *>(GetProcAddress(ntdll, "NtQueryTimerResolution")));
-    EXPECT_EQ(reinterpret_cast<void *>(pNtSetTimerResolution),
-              reinterpret_cast<void *>(GetProcAddress(ntdll, "NtSetTimerResolution")));
+    EXPECT_EQ(pNtQueryTimerResolution, Export<NtQueryTimerResolutionFn>(ntdll, "NtQueryTimerResolution"));
+    EXPECT_EQ(pNtSetTimerResolution, Export<NtSetTimerResolutionFn>(ntdll, "NtSetTimerResolution"));
     EXPECT_NE(pNtQueryTimerResolution, nullptr);
     EXPECT_NE(pNtSetTimerResolution, nullptr);
 
@@ -33,26 +29,20 @@ TEST(Services, BindingFillsBothSlotsFromNtdllAndUnbindingClearsThem)
     EXPECT_EQ(GetModuleHandleW(L"ntdll.dll"), ntdll);
 }
 
-// Counts its calls and writes what the test asks for.
+// Counts its calls, writes the out-values if the test asks for it, and
+// answers the test's status.
 struct QueryScript {
     int calls;
-    ULONG values[3];
+    bool writes;
     LONG status;
 } g_script;
 
 LONG NTAPI ScriptedQuery(PULONG maximumTime, PULONG minimumTime, PULONG currentTime)
 {
     ++g_script.calls;
-    *maximumTime = g_script.values[0];
-    *minimumTime = g_script.values[1];
-    *currentTime = g_script.values[2];
+    if (g_script.writes)
+        *maximumTime = *minimumTime = *currentTime = 0xDEADBEEF;
     return g_script.status;
-}
-
-LONG NTAPI SilentFailingQuery(PULONG, PULONG, PULONG)
-{
-    ++g_script.calls;
-    return LONG(0xC0000022); // STATUS_ACCESS_DENIED, nothing written
 }
 
 TEST(Services, MissingOrFailingQueryGivesAReadingOfZeros)
@@ -60,16 +50,17 @@ TEST(Services, MissingOrFailingQueryGivesAReadingOfZeros)
     static const struct {
         const char *what;
         NtQueryTimerResolutionFn query;
+        bool writes;
         LONG status;
         int calls;
     } cases[] = {
-        {"no query service", nullptr, 0, 0},
-        {"failure that writes the out-values", ScriptedQuery, LONG(0xC0000001), 1},
-        {"failure that leaves them unwritten", SilentFailingQuery, 0, 1},
+        {"no query service", nullptr, false, 0, 0},
+        {"failure that writes the out-values", ScriptedQuery, true, LONG(0xC0000001), 1},
+        {"failure that leaves them unwritten", ScriptedQuery, false, LONG(0xC0000022), 1}, // STATUS_ACCESS_DENIED
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        g_script = {0, {0xDEADBEEF, 0xDEADBEEF, 0xDEADBEEF}, c.status};
+        g_script = {0, c.writes, c.status};
         pNtQueryTimerResolution = c.query;
         ResolutionReading r = QueryResolution();
         EXPECT_EQ(g_script.calls, c.calls);
@@ -100,6 +91,7 @@ struct ThrottlingCall {
     int informationClass;
     ULONG state[3]; // version, control mask, state mask
     DWORD size;
+    bool refuses; // as before Windows 11
 } g_throttling;
 
 BOOL WINAPI RecordSetProcessInformation(HANDLE process, int informationClass, LPVOID information, DWORD size)
@@ -109,14 +101,9 @@ BOOL WINAPI RecordSetProcessInformation(HANDLE process, int informationClass, LP
     g_throttling.informationClass = informationClass;
     g_throttling.size = size;
     memcpy(g_throttling.state, information, std::min<DWORD>(size, sizeof g_throttling.state));
-    return TRUE;
-}
-
-BOOL WINAPI RefuseSetProcessInformation(HANDLE, int, LPVOID, DWORD)
-{
-    ++g_throttling.calls;
-    SetLastError(ERROR_INVALID_PARAMETER); // as before Windows 11
-    return FALSE;
+    if (g_throttling.refuses)
+        SetLastError(ERROR_INVALID_PARAMETER);
+    return !g_throttling.refuses;
 }
 
 TEST(Throttling, OptsOutOfTimerResolutionThrottlingForThisProcess)
@@ -135,13 +122,14 @@ TEST(Throttling, OptsOutOfTimerResolutionThrottlingForThisProcess)
 TEST(Throttling, MissingOrRefusingFunctionIsNoObstacle)
 {
     g_throttling = {};
+    g_throttling.refuses = true;
     KeepTimerRequestsWhenHidden(nullptr);
-    KeepTimerRequestsWhenHidden(RefuseSetProcessInformation);
+    KeepTimerRequestsWhenHidden(RecordSetProcessInformation);
     EXPECT_EQ(g_throttling.calls, 1);
 
     // The lookup finds kernel32's export where there is one (Windows 8 on).
-    FARPROC exported = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetProcessInformation");
-    EXPECT_EQ(reinterpret_cast<void *>(FindSetProcessInformation()), reinterpret_cast<void *>(exported));
+    EXPECT_EQ(FindSetProcessInformation(),
+              Export<SetProcessInformationFn>(GetModuleHandleW(L"kernel32.dll"), "SetProcessInformation"));
 }
 
 } // namespace
