@@ -1,8 +1,8 @@
-"""The winget and Scoop manifests of a release zip (write_manifests in
-scripts/release.py), written and checked by tests/release_test.py: against the
-vendored schemas, against the rules winget checks beyond its schema, and
-against the zip itself (its hash, its files, the machine kronvel.exe is built
-for); then one planted fault at a time, each of which must be caught."""
+# The winget and Scoop manifests of a release zip (write_manifests in
+# scripts/release.py), written and checked by tests/release_test.py: against the
+# vendored schemas, against the rules winget checks beyond its schema, and
+# against the zip itself (its hash, its files, the machine kronvel.exe is built
+# for); then one planted fault at a time, each of which must be caught.
 import copy, functools, hashlib, json, operator, pathlib, zipfile
 
 import jsonschema, pefile, release, yaml  # release: scripts/release.py, on the caller's path
@@ -27,11 +27,10 @@ def write_manifests(zip_path, out):
 def problems(docs, zip_path):
     found = []
     for kind, doc in docs.items():
-        name = "schema.json" if kind == "scoop" else f"manifest.{kind}.1.10.0.json"
-        schema_dir = "scoop-manifest-schema" if kind == "scoop" else "winget-manifest-schemas-1.10.0"
-        schema = json.loads((VENDOR / schema_dir / name).read_text())
+        schema = VENDOR / ("scoop-manifest-schema/schema.json" if kind == "scoop"
+                           else f"winget-manifest-schemas-1.10.0/manifest.{kind}.1.10.0.json")
         found += [f"{kind}: {'/'.join(map(str, e.path))}: {e.message}"
-                  for e in jsonschema.Draft7Validator(schema).iter_errors(doc)]
+                  for e in jsonschema.Draft7Validator(json.loads(schema.read_text())).iter_errors(doc)]
     winget = {kind: docs[kind] for kind in WINGET}
     for key in ("PackageIdentifier", "PackageVersion"):
         if len({doc.get(key) for doc in winget.values()}) != 1:

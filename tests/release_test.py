@@ -144,7 +144,6 @@ if sys.argv[2:] == ["pkcs11"]:
            ok and (work / "token" / zip_path.name).read_bytes() == zip_path.read_bytes(), "" if ok else log)
     sys.exit(status)
 
-(work / "manifests").mkdir()
 check_manifests.check(zip_path.resolve(), work / "manifests", expect)
 certificate("expired", "codeSigning", "-startdate", "20200101000000Z", "-enddate", "20200201000000Z")
 certificate("server", "serverAuth")

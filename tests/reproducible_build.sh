@@ -19,8 +19,6 @@ cmake -S "$src" -B "$src/out" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64-i686.
     -DKRONVEL_TESTS=OFF -DKRONVEL_BENCH=OFF >/dev/null
 cmake --build "$src/out" --target kronvel -j 2 >/dev/null
 sha256sum "$build/kronvel.exe" "$src/out/kronvel.exe" | sed "s|$work/||"
-if ! cmp "$build/kronvel.exe" "$src/out/kronvel.exe"; then
-    echo "not reproducible: the two builds differ (diffoscope FILE1 FILE2 shows where, in PE terms)"
-    exit 1
-fi
+cmp "$build/kronvel.exe" "$src/out/kronvel.exe" ||
+    { echo "not reproducible: the two builds differ (diffoscope FILE1 FILE2 shows where, in PE terms)"; exit 1; }
 echo "reproducible: both builds are identical"
