@@ -6,7 +6,6 @@ namespace {
 
 TEST_F(Dialog, OpeningFillsTheListFromOneReadingAndSelectsTheLongestPeriod)
 {
-    Open({156250, 5000, 20000});
     EXPECT_EQ(RecordedCalls(), "Query");
     EXPECT_EQ(ListItems(list), ChoiceItems(15, 0));
     EXPECT_EQ(SendMessageW(list, CB_GETCURSEL, 0, 0), 0);
@@ -18,7 +17,6 @@ TEST_F(Dialog, OpeningFillsTheListFromOneReadingAndSelectsTheLongestPeriod)
 
 TEST_F(Dialog, RefreshTickWritesTheThreeReadoutTexts)
 {
-    Open({156250, 5000, 20000});
     UseRecordingServices({{156250, 5000, 9766}});
     EXPECT_EQ(MainDlgProc(hDlg, WM_TIMER, IDT_REFRESH, 0), TRUE);
     EXPECT_EQ(RecordedCalls(), "Query");
@@ -29,7 +27,6 @@ TEST_F(Dialog, RefreshTickWritesTheThreeReadoutTexts)
 
 TEST_F(Dialog, OtherTicksAndTicksWithoutTheQueryServiceAreLeftAlone)
 {
-    Open({156250, 5000, 20000});
     static const struct {
         WPARAM id;
         bool queryService;
@@ -48,7 +45,6 @@ TEST_F(Dialog, OtherTicksAndTicksWithoutTheQueryServiceAreLeftAlone)
 
 TEST_F(Dialog, EveryCommandFromTheButtonIsAClickAndCommandsFromTheListAreNot)
 {
-    Open({156250, 5000, 20000});
     RecordedCalls().clear();
     EXPECT_EQ(MainDlgProc(hDlg, WM_COMMAND, MAKEWPARAM(IDC_PERIOD_LIST, CBN_SELCHANGE), LPARAM(list)), FALSE);
     EXPECT_EQ(MainDlgProc(hDlg, WM_COMMAND, MAKEWPARAM(IDC_PERIOD_LIST, CBN_DROPDOWN), LPARAM(list)), FALSE);
@@ -63,7 +59,6 @@ TEST_F(Dialog, EveryCommandFromTheButtonIsAClickAndCommandsFromTheListAreNot)
 
 TEST_F(Dialog, ExitCommandClosesTheWindowAndQuitsWithoutWithdrawingAHeldRequest)
 {
-    Open({156250, 5000, 20000});
     SendMessageW(list, CB_SETCURSEL, 14, 0); // "1 ms"
     RecordedCalls().clear();
     MainDlgProc(hDlg, WM_COMMAND, MAKEWPARAM(IDC_START_STOP, BN_CLICKED), LPARAM(button));
@@ -78,7 +73,6 @@ TEST_F(Dialog, ExitCommandClosesTheWindowAndQuitsWithoutWithdrawingAHeldRequest)
 
 TEST_F(Dialog, EnterInTheListStartsAndTheFocusMovesToTheButtonThatStopsIt)
 {
-    Open({156250, 5000, 20000});
     // Shown, as the user's window is. (Destroying a shown window costs Wine
     // 2 s when no window manager answers, as under Xvfb.)
     ShowWindow(hDlg, SW_SHOW);
@@ -96,24 +90,21 @@ TEST_F(Dialog, EnterInTheListStartsAndTheFocusMovesToTheButtonThatStopsIt)
 
 TEST_F(Dialog, StartFromElsewhereLeavesTheFocusWhereItIs)
 {
-    Open({156250, 5000, 20000});
     ShowWindow(hDlg, SW_SHOW);
     HWND exitButton = GetDlgItem(hDlg, IDCANCEL);
     for (HWND focused : {button, exitButton}) {
         SendMessageW(hDlg, WM_NEXTDLGCTL, WPARAM(focused), TRUE);
         ASSERT_EQ(GetFocus(), focused);
-        MainDlgProc(hDlg, WM_COMMAND, MAKEWPARAM(IDC_START_STOP, BN_CLICKED), LPARAM(button));
-        EXPECT_EQ(WindowText(button), L"Stop");
-        EXPECT_EQ(GetFocus(), focused) << "focus on " << FocusName(hDlg, GetFocus());
-        MainDlgProc(hDlg, WM_COMMAND, MAKEWPARAM(IDC_START_STOP, BN_CLICKED), LPARAM(button));
-        EXPECT_EQ(WindowText(button), L"Start");
-        EXPECT_EQ(GetFocus(), focused) << "focus on " << FocusName(hDlg, GetFocus());
+        for (const wchar_t *caption : {L"Stop", L"Start"}) { // Start, then Stop
+            MainDlgProc(hDlg, WM_COMMAND, MAKEWPARAM(IDC_START_STOP, BN_CLICKED), LPARAM(button));
+            EXPECT_EQ(WindowText(button), caption);
+            EXPECT_EQ(GetFocus(), focused) << "focus on " << FocusName(hDlg, GetFocus());
+        }
     }
 }
 
 TEST_F(Dialog, TabVisitsStartExitAndTheListOnly)
 {
-    Open({156250, 5000, 20000});
     HWND expected[] = {button, GetDlgItem(hDlg, IDCANCEL), list, button};
     HWND at = button;
     for (int i = 1; i < 4; ++i) {

@@ -141,11 +141,11 @@ class Program : public testing::Test {
     // Ends the program, if it still runs, and lets its handles go.
     void End()
     {
-        if (process.hProcess != nullptr && WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
-            TerminateProcess(process.hProcess, 99);
-            WaitForSingleObject(process.hProcess, WAIT_MS);
-        }
         if (process.hProcess != nullptr) {
+            if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
+                TerminateProcess(process.hProcess, 99);
+                WaitForSingleObject(process.hProcess, WAIT_MS);
+            }
             CloseHandle(process.hThread);
             CloseHandle(process.hProcess);
         }
@@ -157,8 +157,7 @@ class Program : public testing::Test {
     // the list offers none.
     bool Choose(int n)
     {
-        LRESULT count = SendMessageW(list, CB_GETCOUNT, 0, 0);
-        for (LRESULT i = 0; i < count; ++i)
+        for (LRESULT i = 0, count = SendMessageW(list, CB_GETCOUNT, 0, 0); i < count; ++i)
             if (SendMessageW(list, CB_GETITEMDATA, WPARAM(i), 0) == n)
                 return SendMessageW(list, CB_SETCURSEL, WPARAM(i), 0) == i;
         return false;
@@ -264,8 +263,7 @@ TEST_F(Program, StartStopAndEveryWayOfClosingEndWithCodeZero)
 
 TEST_F(Program, MouseClicksOnTheButtonsReachTheProgram)
 {
-    if (std::string why = WhyNoMouse(Middle(button)); !why.empty())
-        GTEST_SKIP() << why;
+    KV_SKIP_IF(WhyNoMouse(Middle(button)));
     Click(button, Middle(button));
     EXPECT_EQ(TextOnceItReads(button, L"Stop"), L"Stop");
     EXPECT_FALSE(IsWindowEnabled(list));
@@ -358,8 +356,7 @@ ULONG ShownPeriod(HWND label)
 // at the target; once it withdraws it, above.
 TEST_F(Program, HeldRequestShowsInItsOwnReadout)
 {
-    if (std::string why = WhyNotHere("its timer requests change nothing"); !why.empty())
-        GTEST_SKIP() << why;
+    KV_SKIP_IF(WhyNotHere("its timer requests change nothing"));
     HWND current = GetDlgItem(hDlg, IDC_CUR_PERIOD);
     std::string skipped;
     for (int choice : {1, 0}) {
@@ -395,10 +392,8 @@ class ProgramBesideAPlantedDll : public Program {
   protected:
     void SetUp() override
     {
-        if (std::string why = WhyNotHere("its loader takes no DependentLoadFlags from the load configuration", 14393,
-                                         "Windows 10 1607");
-            !why.empty())
-            GTEST_SKIP() << why;
+        KV_SKIP_IF(
+            WhyNotHere("its loader takes no DependentLoadFlags from the load configuration", 14393, "Windows 10 1607"));
         WCHAR temp[MAX_PATH];
         GetTempPathW(MAX_PATH, temp);
         folder =
@@ -456,11 +451,8 @@ TEST_F(ProgramBesideAPlantedDll, StartsWithItsImportsFromSystem32)
 // all hidden, unless it opts out: the program does, before its window exists.
 TEST_F(Program, OptsOutOfTimerThrottlingWhileHidden)
 {
-    if (std::string why = WhyNotHere("its kernel32 has no GetProcessInformation", 22000, "Windows 11"); !why.empty())
-        GTEST_SKIP() << why;
-    struct {
-        ULONG Version, ControlMask, StateMask; // PROCESS_POWER_THROTTLING_STATE
-    } state = {1, 0, 0};
+    KV_SKIP_IF(WhyNotHere("its kernel32 has no GetProcessInformation", 22000, "Windows 11"));
+    ULONG state[3] = {1, 0, 0};                // PROCESS_POWER_THROTTLING_STATE: version, control mask, state mask
     const ULONG IGNORE_TIMER_RESOLUTION = 0x4; // PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION
     auto getProcessInformation =
         Export<BOOL(WINAPI *)(HANDLE, int, LPVOID, DWORD)>(GetModuleHandleW(L"kernel32.dll"), "GetProcessInformation");
@@ -473,8 +465,8 @@ TEST_F(Program, OptsOutOfTimerThrottlingWhileHidden)
                          << WindowsBuild();
         FAIL() << "GetProcessInformation(ProcessPowerThrottling): error " << error;
     }
-    EXPECT_TRUE(state.ControlMask & IGNORE_TIMER_RESOLUTION) << "ControlMask 0x" << std::hex << state.ControlMask;
-    EXPECT_FALSE(state.StateMask & IGNORE_TIMER_RESOLUTION) << "StateMask 0x" << std::hex << state.StateMask;
+    EXPECT_TRUE(state[1] & IGNORE_TIMER_RESOLUTION) << "ControlMask 0x" << std::hex << state[1];
+    EXPECT_FALSE(state[2] & IGNORE_TIMER_RESOLUTION) << "StateMask 0x" << std::hex << state[2];
 }
 
 TEST_F(Program, ListIsOfCommonControls6)
@@ -520,8 +512,7 @@ class ProgramAndAnotherWindow : public Program {
 // off the list; coming back, the window must not hand it to the disabled list.
 TEST_F(ProgramAndAnotherWindow, StartWhileInactiveLeavesTheFocusOnAnEnabledControl)
 {
-    if (std::string why = WhyNoMouse(Middle(other)); !why.empty())
-        GTEST_SKIP() << why;
+    KV_SKIP_IF(WhyNoMouse(Middle(other)));
     ASSERT_NO_FATAL_FAILURE(Activate(hDlg, BareSpot(hDlg)));
     SendMessageW(hDlg, WM_NEXTDLGCTL, WPARAM(list), TRUE); // where Tab puts it: the list's edit field
     ASSERT_TRUE(IsChild(list, ProgramFocus())) << "focus on " << FocusName(hDlg, ProgramFocus());

@@ -24,9 +24,8 @@ class Resources : public testing::Test {
         return std::string(data, SizeofResource(module, found));
     }
 
-    static HMODULE module;
+    static inline HMODULE module;
 };
-HMODULE Resources::module;
 
 std::string ResourceName(LPCWSTR name)
 {
@@ -226,18 +225,11 @@ TEST_F(Resources, ManifestRunsAsInvokerWithCommonControls6AndNothingElse)
     size_t identity = xml.find("<assemblyIdentity");
     EXPECT_GT(identity, xml.find("<dependentAssembly"));
     EXPECT_EQ(xml.find("<assemblyIdentity", identity + 1), std::string::npos);
-    static const struct {
-        const char *name, *value;
-    } attributes[] = {
-        {"type", "win32"},
-        {"name", "Microsoft.Windows.Common-Controls"},
-        {"version", "6.0.0.0"},
-        {"processorArchitecture", "*"},
-        {"publicKeyToken", "6595b64144ccf1df"},
-        {"language", "*"},
-    };
-    for (const auto &a : attributes)
-        EXPECT_EQ(Attribute(xml, "assemblyIdentity", a.name), a.value) << a.name;
+    std::string attributes;
+    for (const char *name : {"type", "name", "version", "processorArchitecture", "publicKeyToken", "language"})
+        attributes += std::string(name) + "=" + Attribute(xml, "assemblyIdentity", name) + " ";
+    EXPECT_EQ(attributes, "type=win32 name=Microsoft.Windows.Common-Controls version=6.0.0.0 processorArchitecture=* "
+                          "publicKeyToken=6595b64144ccf1df language=* ");
     for (const char *absent : {"dpiAware", "dpiAwareness", "supportedOS", "<compatibility", "<application"})
         EXPECT_EQ(xml.find(absent), std::string::npos) << absent;
 }
