@@ -7,8 +7,6 @@
 
 namespace {
 
-const ResolutionReading WINE_LIKE = {156250, 5000, 10000};
-
 // Selects the item whose text is the given choice, as a user would.
 void Select(HWND list, const wchar_t *choice, KV_CALLER)
 {
@@ -18,13 +16,13 @@ void Select(HWND list, const wchar_t *choice, KV_CALLER)
     SendMessageW(list, CB_SETCURSEL, WPARAM(index), 0);
 }
 
-// The program's own dialog, its list filled from a Wine-like reading: "15 ms"
-// down to "0 ms", with the log cleared after that reading.
+// The program's own dialog as Dialog opens it, with the log cleared after its
+// reading.
 class Request : public Dialog {
   protected:
     void SetUp() override
     {
-        Open(WINE_LIKE);
+        Dialog::SetUp();
         RecordedCalls().clear();
     }
     // The state after Start or Stop, and the calls logged so far.
