@@ -108,12 +108,14 @@ kv_runs_i386() {
 }
 
 # Whether 32-bit Windows programs are run here, and how (KV_WIN32): natively
-# where the host runs 32-bit code; in the emulated guest of scripts/guest where
-# it does not and the guest's image is built, or with KRONVEL_TEST_ARCH=emulated.
-# Not with KRONVEL_TEST_ARCH=x64, nor where neither can be had: KV_NO_WIN32 says
-# why. KV_WIN32_WHY says why they run as they do.
+# where the host runs 32-bit code; with --emulated (the tests), in the emulated
+# guest of scripts/guest where it does not and the guest's image is built, or
+# with KRONVEL_TEST_ARCH=emulated. Not with KRONVEL_TEST_ARCH=x64, nor where
+# neither can be had: KV_NO_WIN32 says why. KV_WIN32_WHY says why they run as
+# they do.
 # shellcheck disable=SC2034 # read by the scripts that source this file
-kv_runs_win32() {
+# shellcheck disable=SC2120 # scripts/test and wine-prefix pass --emulated
+kv_runs_win32() { # [--emulated]
     local guest
     [ "$(uname -m)" = x86_64 ] || { kv_say "the tests run on x86-64 Linux hosts, not $(uname -m)"; exit 2; }
     case "${KRONVEL_TEST_ARCH:-}" in
@@ -125,6 +127,7 @@ kv_runs_win32() {
     *) kv_say "KRONVEL_TEST_ARCH is \"$KRONVEL_TEST_ARCH\": set it to x64 or emulated, or leave it unset"; exit 2 ;;
     esac
     KV_WIN32=emulated
+    [ "${1:-}" = --emulated ] || { KV_NO_WIN32="$KV_WIN32_WHY; only the tests run them emulated"; return 1; }
     guest=$("$KV_ROOT/scripts/guest" ready 2>&1) && return 0
     KV_NO_WIN32="$KV_WIN32_WHY, and the emulated guest cannot be had: $guest"
     return 1
