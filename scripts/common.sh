@@ -116,7 +116,6 @@ kv_runs_i386() {
 # shellcheck disable=SC2034 # read by the scripts that source this file
 # shellcheck disable=SC2120 # scripts/test and wine-prefix pass --emulated
 kv_runs_win32() { # [--emulated]
-    local guest
     [ "$(uname -m)" = x86_64 ] || { kv_say "the tests run on x86-64 Linux hosts, not $(uname -m)"; exit 2; }
     case "${KRONVEL_TEST_ARCH:-}" in
     x64) KV_NO_WIN32="KRONVEL_TEST_ARCH=x64 asks for the 64-bit-only mode"; return 1 ;;
@@ -128,9 +127,8 @@ kv_runs_win32() { # [--emulated]
     esac
     KV_WIN32=emulated
     [ "${1:-}" = --emulated ] || { KV_NO_WIN32="$KV_WIN32_WHY; only the tests run them emulated"; return 1; }
-    guest=$("$KV_ROOT/scripts/guest" ready 2>&1) && return 0
-    KV_NO_WIN32="$KV_WIN32_WHY, and the emulated guest cannot be had: $guest"
-    return 1
+    KV_NO_WIN32=$("$KV_ROOT/scripts/guest" ready 2>&1) && return 0
+    KV_NO_WIN32="$KV_WIN32_WHY, and the emulated guest cannot be had: $KV_NO_WIN32" && return 1
 }
 
 # The Wine environment of a prefix, private to its build folder: quiet, with
