@@ -12,6 +12,7 @@ declare -A KV_PACKAGES=(
     [wine32]="wine fonts-wine wine32:i386"
     [wine64]="wine fonts-wine wine64"
     [display]="xvfb"
+    [guest]="qemu-system-x86 mmdebstrap e2fsprogs"
     [screenshot]="imagemagick x11-utils xdotool"
     [checks]="shellcheck osslsigncode openssl softhsm2 libengine-pkcs11-openssl python3-jsonschema python3-yaml"
     [icon]="librsvg2-bin icoutils imagemagick fonts-dejavu-core"
@@ -106,20 +107,28 @@ kv_runs_i386() {
     return 1
 }
 
-# Whether 32-bit Windows programs are run here: not where the host runs no
-# 32-bit code, nor when KRONVEL_TEST_ARCH=x64 asks for the 64-bit-only mode.
-# KV_NO_WIN32 says why not.
+# Whether 32-bit Windows programs are run here, and how (KV_WIN32): natively
+# where the host runs 32-bit code; with --emulated (the tests), in the emulated
+# guest of scripts/guest where it does not and the guest's image is built, or
+# with KRONVEL_TEST_ARCH=emulated. Not with KRONVEL_TEST_ARCH=x64, nor where
+# neither can be had: KV_NO_WIN32 says why. KV_WIN32_WHY says why they run as
+# they do.
 # shellcheck disable=SC2034 # read by the scripts that source this file
-kv_runs_win32() {
+# shellcheck disable=SC2120 # scripts/test and wine-prefix pass --emulated
+kv_runs_win32() { # [--emulated]
+    [ "$(uname -m)" = x86_64 ] || { kv_say "the tests run on x86-64 Linux hosts, not $(uname -m)"; exit 2; }
     case "${KRONVEL_TEST_ARCH:-}" in
     x64) KV_NO_WIN32="KRONVEL_TEST_ARCH=x64 asks for the 64-bit-only mode"; return 1 ;;
-    "" | auto) ;;
-    *) kv_say "KRONVEL_TEST_ARCH is \"$KRONVEL_TEST_ARCH\": set it to x64, or leave it unset"; exit 2 ;;
+    emulated) KV_WIN32_WHY="KRONVEL_TEST_ARCH=emulated asks for the emulated guest" ;;
+    "" | auto)
+        kv_runs_i386 && KV_WIN32=native KV_WIN32_WHY="this host runs 32-bit x86 code: $KV_I386_WHY" && return 0
+        KV_WIN32_WHY="this host runs no 32-bit x86 code: $KV_I386_WHY" ;;
+    *) kv_say "KRONVEL_TEST_ARCH is \"$KRONVEL_TEST_ARCH\": set it to x64 or emulated, or leave it unset"; exit 2 ;;
     esac
-    [ "$(uname -m)" = x86_64 ] || { kv_say "the tests run on x86-64 Linux hosts, not $(uname -m)"; exit 2; }
-    kv_runs_i386 && return 0
-    KV_NO_WIN32="this host runs no 32-bit x86 code: $KV_I386_WHY"
-    return 1
+    KV_WIN32=emulated
+    [ "${1:-}" = --emulated ] || { KV_NO_WIN32="$KV_WIN32_WHY; only the tests run them emulated"; return 1; }
+    KV_NO_WIN32=$("$KV_ROOT/scripts/guest" ready 2>&1) && return 0
+    KV_NO_WIN32="$KV_WIN32_WHY, and the emulated guest cannot be had: $KV_NO_WIN32" && return 1
 }
 
 # The Wine environment of a prefix, private to its build folder: quiet, with

@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <algorithm>
 #include <cwchar>
 #include <string>
@@ -101,8 +102,12 @@ TEST(PeriodText, MatchesTheExactDecimalExpansionRoundedHalfUp)
 {
     // Every exact tie (an odd multiple of 625), the neighbours of every eighth,
     // small periods where the doubles are finest, and a stride over the range.
+    // In the emulated guest (scripts/guest sets KRONVEL_EMULATED), where the
+    // whole sample takes a minute, every tenth tie only: the full sample runs
+    // wherever the 32-bit programs run natively, and in the 64-bit build.
+    const uint64_t share = getenv("KRONVEL_EMULATED") ? 10 : 1;
     std::vector<ULONG> periods;
-    for (uint64_t tie = 625; tie <= 0xFFFFFFFFu; tie += 1250) {
+    for (uint64_t tie = 625; tie <= 0xFFFFFFFFu; tie += 1250 * share) {
         periods.push_back(ULONG(tie));
         if (tie % 10000 == 625) {
             periods.push_back(ULONG(tie - 1));
@@ -136,7 +141,7 @@ TEST(PeriodText, MatchesTheExactDecimalExpansionRoundedHalfUp)
     _controlfp(precision, _MCW_PC);
 #endif
     EXPECT_EQ(failures, 0) << "of " << periods.size() << " periods";
-    EXPECT_GT(periods.size(), 4000000u);
+    EXPECT_GT(periods.size(), 4000000u / share);
 }
 
 TEST(PeriodText, OracleAgreesWithKnownExpansions)
