@@ -53,8 +53,11 @@ inline std::wstring WindowText(HWND window)
 {
     TextBuffer text = L"";
     DWORD_PTR copied;
-    SendMessageTimeoutW(window, WM_GETTEXT, TEXT_BUFFER_UNITS, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
-                        WAIT_MS, &copied);
+    // SMTO_NORMAL: a program still starting on a slow machine can look hung,
+    // and SMTO_ABORTIFHUNG would return at once with no text.
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, TEXT_BUFFER_UNITS, reinterpret_cast<LPARAM>(text), SMTO_NORMAL,
+                             WAIT_MS, &copied))
+        ADD_FAILURE() << "no answer to WM_GETTEXT within " << WAIT_MS << " ms (error " << GetLastError() << ")";
     return text;
 }
 
@@ -115,8 +118,10 @@ inline std::string FocusName(HWND hDlg, HWND focus)
 inline void PressButton(HWND hDlg, int id)
 {
     DWORD_PTR result;
-    SendMessageTimeoutW(hDlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(hDlg, id)), SMTO_ABORTIFHUNG,
-                        WAIT_MS, &result);
+    if (!SendMessageTimeoutW(hDlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(hDlg, id)), SMTO_NORMAL,
+                             WAIT_MS, &result))
+        ADD_FAILURE() << "button " << id << " not pressed: no answer within " << WAIT_MS << " ms (error "
+                      << GetLastError() << ")";
 }
 
 // A key as the keyboard delivers it, down and up, to the window with the
