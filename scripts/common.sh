@@ -80,20 +80,17 @@ kv_runs_i386() {
     local probe out status
     mkdir -p "$KV_ROOT/build"
     probe=$(mktemp "$KV_ROOT/build/.i386-probe.XXXXXX")
-    # ELF header, one program header (read+execute, at 0x08048000), then:
+    # In hexadecimal: the ELF header and one program header (read+execute, at
+    # 0x08048000), then the code:
     #   sub esp, 400 / mov ebx, esp / mov eax, 122 / int 0x80     newuname(esp)
     #   cmp dword [esp+260], "x86_" / jne 1f                       machine field
     #   cmp word [esp+264], "64" / jne 1f
     #   mov ebx, 42 / jmp 2f / 1: mov ebx, 43 / 2: mov eax, 1 / int 0x80   exit(ebx)
-    printf '%b' \
-        '\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00' \
-        '\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x28\x00' \
-        '\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x8f\x00\x00\x00' \
-        '\x8f\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00' \
-        '\x81\xec\x90\x01\x00\x00\x89\xe3\xb8\x7a\x00\x00\x00\xcd\x80' \
-        '\x81\xbc\x24\x04\x01\x00\x00\x78\x38\x36\x5f\x75\x13' \
-        '\x66\x81\xbc\x24\x08\x01\x00\x00\x36\x34\x75\x07' \
-        '\xbb\x2a\x00\x00\x00\xeb\x05\xbb\x2b\x00\x00\x00\xb8\x01\x00\x00\x00\xcd\x80' >"$probe"
+    basenc --base16 -d >"$probe" <<'END'
+7F454C46010101000000000000000000020003000100000054800408340000000000000000000000340020000100280000000000
+010000000000000000800408008004088F0000008F0000000500000000100000
+81EC9001000089E3B87A000000CD8081BC24040100007838365F75136681BC240801000036347507BB2A000000EB05BB2B000000B801000000CD80
+END
     chmod +x "$probe"
     out=$("$probe" 2>&1) && status=0 || status=$?
     rm -f "$probe"
