@@ -1,14 +1,7 @@
-#!/usr/bin/python3
 # What a release zip holds, and kronvel.exe's signature read as bytes: shared by
 # scripts/package, scripts/verify-release and their tests, so that the packer and
 # the checker cannot disagree.
-#
-# Usage: scripts/release.py unsign IN OUT      writes IN without its signature
-#        scripts/release.py tree OUT          writes the zip's README.md, LICENSE and
-#                                              THIRD-PARTY-NOTICES.txt, made from the tree's, into OUT
-#        scripts/release.py manifests OUT ZIP BASE-URL HOMEPAGE
-#                                              writes the zip's winget and Scoop manifests
-import hashlib, json, pathlib, re, sys
+import hashlib, json, pathlib, re
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 
@@ -101,18 +94,16 @@ def signature(blob):
 
 # Writes OUT/manifests/k/Kronvel/Kronvel/VERSION/ (winget's three files, laid out
 # as in winget-pkgs) and OUT/kronvel.json (Scoop) from the templates in
-# release/manifests/, for the release zip ZIP downloaded from the folder BASE_URL;
+# release/manifests/, for the release zip ZIP_PATH downloaded from the folder BASE_URL;
 # HOMEPAGE is the project's page, which lists its releases.
 def write_manifests(out, zip_path, base_url, homepage):
-    out, zip_path = pathlib.Path(out), pathlib.Path(zip_path)
     folder = zip_path.name.removesuffix(".zip")
     version = folder.removeprefix("kronvel-").removesuffix("-win32")
     url, digest = f"{base_url.rstrip('/')}/{zip_path.name}", hashlib.sha256(zip_path.read_bytes()).hexdigest()
     values = {"VERSION": version, "URL": url, "FOLDER": folder, "HOMEPAGE": homepage, "SHA256": digest,
               "SHA256_UPPER": digest.upper(), "URL_OF_VERSION": url.replace(version, "$version"),
-              "FOLDER_OF_VERSION": folder.replace(version, "$version"),
-              "DESCRIPTION": re.search(r'^project\(Kronvel .*DESCRIPTION "([^"]*)"', (ROOT / "CMakeLists.txt").read_text(),
-                                       re.M)[1]}
+              "FOLDER_OF_VERSION": folder.replace(version, "$version"), "DESCRIPTION": re.search(
+                  r'^project\(Kronvel .*DESCRIPTION "([^"]*)"', (ROOT / "CMakeLists.txt").read_text(), re.M)[1]}
     winget = out / "manifests/k/Kronvel/Kronvel" / version
     winget.mkdir(parents=True, exist_ok=True)
     for template in (ROOT / "release/manifests").iterdir():
@@ -120,15 +111,3 @@ def write_manifests(out, zip_path, base_url, homepage):
         text = re.sub("@([A-Z0-9_]+)@", lambda match: json.dumps(values[match[1]])[1:-1], template.read_text())
         (winget if template.suffix == ".yaml" else out).joinpath(template.name).write_text(text)
 
-
-if __name__ == "__main__":
-    if sys.argv[1:2] == ["unsign"] and len(sys.argv) == 4:
-        with open(sys.argv[2], "rb") as image, open(sys.argv[3], "wb") as out:
-            out.write(unsign(image.read()))
-    elif sys.argv[1:2] == ["tree"] and len(sys.argv) == 3:
-        for name in FROM_TREE:
-            pathlib.Path(sys.argv[2], name).write_bytes(shipped(name, (ROOT / name).read_bytes()))
-    elif sys.argv[1:2] == ["manifests"] and len(sys.argv) == 6:
-        write_manifests(*sys.argv[2:])
-    else:
-        sys.exit("usage: scripts/release.py unsign IN OUT | tree OUT | manifests OUT ZIP BASE-URL HOMEPAGE")
