@@ -22,6 +22,11 @@ def shipped(name, tree_bytes):
     return re.sub(rb"<!-- source only.*?<!-- end of source only -->\n\n?", b"", tree_bytes, flags=re.S)
 
 
+# The "Usage:" part of a script's header comment, as the script prints it.
+def usage(script):
+    return re.search(r"^# (Usage:.*?\n)(?!#)", pathlib.Path(script).read_text(), re.M | re.S)[1].replace("\n# ", "\n")
+
+
 # A PE image's CheckSum offset, its certificate table entry's offset, and the
 # table's file offset and size: what signing sets. ValueError for what is not a PE image.
 def pe_fields(image):
