@@ -4,7 +4,7 @@
 # runs elsewhere, with CI unset (so the runner itself must tell that no one
 # double-clicked it, and not wait), in a fresh Wine prefix. For x86 the bundle
 # is the one scripts/package packs from BUILD; for x64 (the test build, which
-# is never packed) the same files of BUILD, with the runner's machine switched.
+# is never packed) the same files of BUILD.
 # Passes when run-tests.cmd exits with 0 and both programs printed their
 # summaries.
 #
@@ -21,8 +21,8 @@ if [ "$machine" = x86 ]; then
     unzip -q "$work"/dist/kronvel-*-win32-tests.zip -d "$work/empty"
 else
     mkdir "$work/empty/bundle"
-    cp "$build/kronvel.exe" "$build/tests/unit_tests.exe" "$build/tests/exe_tests.exe" "$work/empty/bundle/"
-    sed 's/--machine=x86/--machine=x64/' "$root/tests/run-tests.cmd" >"$work/empty/bundle/run-tests.cmd"
+    cp "$build/kronvel.exe" "$build/tests/unit_tests.exe" "$build/tests/exe_tests.exe" "$root/tests/run-tests.cmd" \
+        "$work/empty/bundle/"
 fi
 bundle=$(dirname "$(find "$work/empty" -name run-tests.cmd)")
 echo "bundle: $(find "$bundle" -type f -printf "%f\n" | sort | paste -sd " ")"

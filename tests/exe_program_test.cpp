@@ -1,11 +1,16 @@
 // The running kronvel.exe, started and driven from this process as a user
-// would drive it, and the checks of what only real Windows does with it.
+// would drive it, and the checks of what only real Windows does with it. Its
+// file's bytes are checked on the build host (exe_file_test.py).
+//
+// Usage: exe_tests PATH-TO-kronvel.exe [gtest options]
 #include "resource.h"
 #include "windows_test.h"
 
 #include <commctrl.h>
+#include <dbghelp.h>
 
 #include <climits>
+#include <cstring>
 #include <cwchar>
 
 namespace {
@@ -399,11 +404,18 @@ class ProgramBesideAPlantedDll : public Program {
         folder =
             temp + (L"kronvel-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount()));
         ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr)) << "error " << GetLastError();
-        PeFile image(g_exePath);
-        Write(L"\\kronvel.exe", image.bytes);
-        size_t flags = image.DependentLoadFlagsOffset();
-        image.bytes[flags] = image.bytes[flags + 1] = 0;
-        Write(L"\\unflagged.exe", image.bytes);
+        std::ifstream in(Narrow(g_exePath), std::ios::binary);
+        std::vector<char> image{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        Write(L"\\kronvel.exe", image);
+        // The load configuration where the image helper finds it in the file;
+        // DependentLoadFlags follows CSDVersion (MinGW-w64's headers named it
+        // Reserved1 before release 13).
+        ULONG size = 0;
+        auto *config = static_cast<IMAGE_LOAD_CONFIG_DIRECTORY *>(
+            ImageDirectoryEntryToData(image.data(), FALSE, IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG, &size));
+        ASSERT_NE(config, nullptr) << "no load configuration in " << Narrow(g_exePath);
+        memset(&config->CSDVersion + 1, 0, sizeof(WORD));
+        Write(L"\\unflagged.exe", image);
         Write(L"\\winmm.dll", {});
         // A loader failure then ends the program without a message box.
         SetErrorMode(SetErrorMode(0) | SEM_FAILCRITICALERRORS);
@@ -533,3 +545,20 @@ TEST_F(ProgramAndAnotherWindow, StartWhileInactiveLeavesTheFocusOnAnEnabledContr
 }
 
 } // namespace
+
+int main(int argc, char **argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    // One full path for every check, whatever the current folder or the DLL
+    // search order.
+    WCHAR full[MAX_PATH];
+    DWORD length =
+        argc == 2 ? GetFullPathNameW(std::wstring(argv[1], argv[1] + strlen(argv[1])).c_str(), MAX_PATH, full, nullptr)
+                  : 0;
+    if (length == 0 || length >= MAX_PATH) {
+        fprintf(stderr, "usage: exe_tests PATH-TO-kronvel.exe [gtest options]\n");
+        return 2;
+    }
+    g_exePath = full;
+    return RUN_ALL_TESTS();
+}

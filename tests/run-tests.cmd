@@ -8,7 +8,7 @@ setlocal
 pushd "%~dp0"
 set "failed=0"
 call :run unit_tests.exe
-call :run exe_tests.exe --machine=x86 kronvel.exe
+call :run exe_tests.exe kronvel.exe
 popd
 echo.
 if %failed%==0 (echo All tests passed.) else (echo Some tests FAILED, or a program could not run.)

@@ -11,13 +11,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstddef>
 #include <fstream>
 #include <iterator>
-#include <map>
-#include <set>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -181,93 +177,9 @@ class Dialog : public testing::Test {
 };
 
 // ---------------------------------------------------------------------------
-// exe_tests: a built kronvel.exe, as a file and running
+// exe_tests: a built kronvel.exe, running
 
 inline std::wstring g_exePath; // the program under test, by its full path
-
-// What the image must be for each machine. The load configuration is the one
-// the program defines, up to SEHandlerCount, at the PE format's offsets.
-struct Machine {
-    const char *name; // as given with --machine
-    WORD fileMachine;
-    WORD optionalMagic;
-    bool markedNoSeh; // x86 only: x64 unwinds through tables, not a handler chain
-    DWORD loadConfigSize, dependentLoadFlagsAt, securityCookieAt, seHandlerTableAt;
-};
-inline const Machine *g_machine = nullptr; // the one the image must be built for
-
-// An image file's bytes and the headers the tests read from them.
-struct PeFile {
-    explicit PeFile(const std::wstring &path)
-    {
-        std::ifstream in(Narrow(path), std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    template <typename T> const T *At(size_t offset)
-    {
-        if (offset + sizeof(T) > bytes.size())
-            throw std::runtime_error("offset past the end of the file");
-        return reinterpret_cast<const T *>(bytes.data() + offset);
-    }
-    // The signature and file header, which both image formats share.
-    const IMAGE_NT_HEADERS32 *Headers() { return At<IMAGE_NT_HEADERS32>(size_t(At<IMAGE_DOS_HEADER>(0)->e_lfanew)); }
-    bool IsPe32Plus() { return Headers()->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC; }
-
-    // The optional header's fields up to DllCharacteristics lie at the same
-    // offsets in both layouts; its data directories do not.
-    const IMAGE_OPTIONAL_HEADER32 &Optional() { return Headers()->OptionalHeader; }
-    IMAGE_DATA_DIRECTORY Directory(int entry)
-    {
-        size_t directories = offsetof(IMAGE_NT_HEADERS32, OptionalHeader) + (IsPe32Plus() ? 112 : 96);
-        return *At<IMAGE_DATA_DIRECTORY>(At<IMAGE_DOS_HEADER>(0)->e_lfanew + directories +
-                                         entry * sizeof(IMAGE_DATA_DIRECTORY));
-    }
-    // An address-sized value: 4 bytes in a 32-bit image, 8 in a 64-bit one.
-    ULONGLONG AddressAt(size_t offset) { return IsPe32Plus() ? *At<ULONGLONG>(offset) : *At<DWORD>(offset); }
-
-    size_t FileOffset(DWORD rva)
-    {
-        const IMAGE_NT_HEADERS32 *nt = Headers();
-        const IMAGE_SECTION_HEADER *section = IMAGE_FIRST_SECTION(nt);
-        for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section)
-            if (rva >= section->VirtualAddress && rva < section->VirtualAddress + section->Misc.VirtualSize)
-                return rva - section->VirtualAddress + section->PointerToRawData;
-        throw std::runtime_error("address in no section");
-    }
-    std::string StringAt(DWORD rva) { return At<char>(FileOffset(rva)); }
-
-    // Imported DLL (upper case) -> the names imported from it.
-    std::map<std::string, std::set<std::string>> Imports()
-    {
-        std::map<std::string, std::set<std::string>> imports;
-        const IMAGE_DATA_DIRECTORY dir = Directory(IMAGE_DIRECTORY_ENTRY_IMPORT);
-        const size_t thunkSize = IsPe32Plus() ? 8 : 4;
-        const ULONGLONG byOrdinal = IsPe32Plus() ? IMAGE_ORDINAL_FLAG64 : IMAGE_ORDINAL_FLAG32;
-        for (size_t offset = FileOffset(dir.VirtualAddress);; offset += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
-            const IMAGE_IMPORT_DESCRIPTOR *d = At<IMAGE_IMPORT_DESCRIPTOR>(offset);
-            if (d->Name == 0)
-                break;
-            std::string dll = StringAt(d->Name);
-            std::transform(dll.begin(), dll.end(), dll.begin(), [](unsigned char c) { return char(toupper(c)); });
-            std::set<std::string> &names = imports[dll];
-            DWORD thunks = d->OriginalFirstThunk != 0 ? d->OriginalFirstThunk : d->FirstThunk;
-            for (size_t t = FileOffset(thunks); AddressAt(t) != 0; t += thunkSize) {
-                ULONGLONG entry = AddressAt(t);
-                names.insert(entry & byOrdinal ? "#" + std::to_string(entry & 0xFFFF) : StringAt(DWORD(entry) + 2));
-            }
-        }
-        return imports;
-    }
-
-    // Where the load configuration's DependentLoadFlags lie in the file.
-    size_t DependentLoadFlagsOffset()
-    {
-        return FileOffset(Directory(IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG).VirtualAddress) +
-               g_machine->dependentLoadFlagsAt;
-    }
-
-    std::vector<char> bytes;
-};
 
 // An export of a loaded module, looked up at run time (through void (*)(),
 // which converts to any function type without a warning).
