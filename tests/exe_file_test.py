@@ -1,24 +1,18 @@
 #!/usr/bin/python3
-"""A built kronvel.exe read as a file, on the build host, with pefile: its
-image headers, load configuration and imports, and its resources, each against
-what the program is built to be. What needs Windows' loader or the running
-program is exe_tests' (exe_program_test.cpp).
-
-Usage: tests/exe_file_test.py x86|x64 PATH-TO-kronvel.exe [unittest options]
-The machine is the one the image must be built for: x86 for the shipped
-program, x64 for the test build's."""
-import re
-import struct
-import sys
-import unittest
-import xml.etree.ElementTree as ElementTree
+# A built kronvel.exe read as a file, on the build host, with pefile: its image
+# headers, load configuration and imports, and its resources, each against
+# what the program is built to be (res/, the compile target, pefile's layout of
+# the load configuration). What needs Windows' loader or the running program
+# is exe_tests' (exe_program_test.cpp). The machine is the one the image must
+# be built for: x86 for the shipped program, x64 for the test build's.
+#
+# Usage: tests/exe_file_test.py x86|x64 PATH-TO-kronvel.exe [unittest options]
+import pefile, re, struct, sys, unittest, xml.etree.ElementTree as ElementTree
 from pathlib import Path
-
-import pefile
 
 ROOT = Path(__file__).resolve().parent.parent
 if len(sys.argv) < 3 or sys.argv[1] not in ("x86", "x64"):
-    sys.exit(__doc__.split("\n\n")[1])
+    sys.exit("usage: tests/exe_file_test.py x86|x64 PATH-TO-kronvel.exe [unittest options]")
 MACHINE, FILE = sys.argv[1], Path(sys.argv[2]).read_bytes()
 pe = pefile.PE(data=FILE)
 X86 = MACHINE == "x86"
@@ -112,32 +106,21 @@ class Image(unittest.TestCase):
                 self.assertIn(name.encode() + b"\0", FILE, "the name GetProcAddress is given")
 
 
-def resources():
-    """(type, name, language) -> bytes, types and names as ids or strings."""
-    found = {}
-    for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
-        for name in kind.directory.entries:
-            for language in name.directory.entries:
-                key = tuple(str(e.name) if e.name else e.id for e in (kind, name, language))
-                found[key] = pe.get_data(language.data.struct.OffsetToData, language.data.struct.Size)
-    return found
-
-
 ENGLISH_US = pefile.LANG["LANG_ENGLISH"] | pefile.SUBLANG["SUBLANG_ENGLISH_US"] << 10  # 1033
+# (type, name, language) -> bytes, types and names as ids or strings
+RESOURCES = {tuple(str(e.name) if e.name else e.id for e in (kind, name, language)):
+             pe.get_data(language.data.struct.OffsetToData, language.data.struct.Size)
+             for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries for name in kind.directory.entries
+             for language in name.directory.entries}
 ICO = (ROOT / "res/kronvel.ico").read_bytes()
 ICO_COUNT = struct.unpack_from("<3H", ICO)[2]
 
 
-def rt(name, id):
-    return RESOURCES.get((pefile.RESOURCE_TYPE[name], IDS.get(id, id), ENGLISH_US), b"")
+def resource(kind, id):
+    return RESOURCES.get((pefile.RESOURCE_TYPE[kind], IDS.get(id, id), ENGLISH_US), b"")
 
 
-RESOURCES = resources()
-
-
-class Reader:
-    """Reads a resource's structure field by field, little-endian."""
-
+class Reader:  # a resource's structure, read field by field
     def __init__(self, data):
         self.data, self.at = data, 0
 
@@ -153,8 +136,7 @@ class Reader:
         text, self.at = self.data[self.at:end].decode("utf-16-le"), end + 2
         return text
 
-    def name_or_ordinal(self):
-        """A string, or an ordinal; the predefined window classes by their names."""
+    def name_or_ordinal(self):  # a string, or an ordinal: predefined window classes by their names
         if self.data[self.at:self.at + 2] != b"\xff\xff":
             return self.string()
         ordinal = self.take("2H")[1]
@@ -172,7 +154,7 @@ class Resources(unittest.TestCase):
         self.assertEqual(RESOURCES[("AFX_DIALOG_LAYOUT", IDS["IDD_MAIN"], ENGLISH_US)], b"\0\0")
 
     def test_dialog_template_holds_the_window_and_its_ten_controls(self):
-        r = Reader(rt("RT_DIALOG", "IDD_MAIN"))
+        r = Reader(resource("RT_DIALOG", "IDD_MAIN"))
         # dlgVer, DIALOGEX's signature, help id, extended style, style, controls, x, y, cx, cy
         header = r.take("2H3IH4h")
         self.assertEqual(header[:5], (1, 0xFFFF, 0, 0, style(
@@ -206,7 +188,7 @@ class Resources(unittest.TestCase):
                                   cls.lower(), text, (0,)))
 
     def test_icon_group_holds_the_icon_files_images_uncompressed_32_bit_largest_first(self):
-        group = Reader(rt("RT_GROUP_ICON", "IDI_MAIN"))
+        group = Reader(resource("RT_GROUP_ICON", "IDI_MAIN"))
         # The group's header and entries are the .ico file's, each with its
         # image's id in place of its offset in the file.
         sizes = [128, 96, 72, 64, 48, 40, 32, 24, 20, 16]
@@ -218,7 +200,7 @@ class Resources(unittest.TestCase):
                 *ico_entry, offset = struct.unpack_from("<4B2H2I", ICO, 6 + 16 * i)
                 self.assertEqual((entry, id), (ico_entry, i + 1))
                 self.assertEqual(entry[:6], [size, size, 0, 0, 1, 32])  # no palette, one plane, 32 bits a pixel
-                image = rt("RT_ICON", id)
+                image = resource("RT_ICON", id)
                 self.assertEqual(image, ICO[offset:offset + entry[6]])
                 # A bitmap, not PNG: a BITMAPINFOHEADER, colour and mask stacked,
                 # uncompressed (BI_RGB); its alpha channel used, a transparent
@@ -227,7 +209,7 @@ class Resources(unittest.TestCase):
                 self.assertEqual((image[40 + 3], image[40 + (size // 2 * size + size // 2) * 4 + 3]), (0, 255))
 
     def test_manifest_runs_as_invoker_with_common_controls_6_and_nothing_else(self):
-        root = ElementTree.fromstring(rt("RT_MANIFEST", 1))
+        root = ElementTree.fromstring(resource("RT_MANIFEST", 1))
         elements = {}
         for element in root.iter():
             elements.setdefault(element.tag.split("}")[1], []).append(element)
@@ -237,9 +219,7 @@ class Resources(unittest.TestCase):
         self.assertEqual(elements["assemblyIdentity"][0].attrib, {
             "type": "win32", "name": "Microsoft.Windows.Common-Controls", "version": "6.0.0.0",
             "processorArchitecture": "*", "publicKeyToken": "6595b64144ccf1df", "language": "*"})
-        for absent in ("dpiAware", "dpiAwareness", "supportedOS", "compatibility", "application"):
-            with self.subTest(absent):
-                self.assertNotIn(absent, elements)
+        self.assertFalse({"dpiAware", "dpiAwareness", "supportedOS", "compatibility", "application"} & set(elements))
 
 
 if __name__ == "__main__":
