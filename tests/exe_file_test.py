@@ -75,7 +75,8 @@ class Image(unittest.TestCase):
 
     def test_load_configuration_has_the_dll_search_flags_and_ends_at_the_handler_count(self):
         # Read in pefile's layout of the structure, which goes on past the
-        # program's own (app/load_config.c) and names the flags by release.
+        # program's own (app/load_config.c); its releases name the flags'
+        # field differently, but it always follows CSDVersion.
         config = pe.DIRECTORY_ENTRY_LOAD_CONFIG.struct
         address = 4 if X86 else 8
         flags_at = config.get_field_relative_offset("CSDVersion") + 2
