@@ -7,7 +7,7 @@ KV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Debian packages, one list per need. Only scripts/test and scripts/run install
 # them; the other scripts say what is missing.
 declare -A KV_PACKAGES=(
-    [build]="cmake make clang lld g++-mingw-w64-i686-posix binutils-mingw-w64-i686 googletest zip unzip python3 python3-pefile"
+    [build]="cmake make clang lld g++-mingw-w64-i686-posix binutils-mingw-w64-i686 googletest zip unzip python3 python3-pefile python3-asn1crypto"
     [build64]="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64"
     [wine32]="wine fonts-wine wine32:i386"
     [wine64]="wine fonts-wine wine64"
@@ -29,6 +29,9 @@ kv_report_failures() {
 
 # Installs the packages of the given needs (kv_need --install) or, without
 # --install or as another user than root, names what is missing and fails.
+# A failed install says which step failed and how to retry, keeps apt's first
+# error line in KV_NEED_ERROR, and takes back an i386 architecture it added:
+# with it, every later "apt-get update" would fail on that index too.
 kv_need() { # [--install] need...
     local install=0 need pkg missing=()
     [ "$1" != --install ] || { install=1; shift; }
@@ -39,9 +42,11 @@ kv_need() { # [--install] need...
         done
     done
     [ ${#missing[@]} -gt 0 ] || return 0
-    local steps=("apt-get update" "apt-get install -y ${missing[*]}")
-    [[ " ${missing[*]}" != *:i386* ]] || dpkg --print-foreign-architectures | grep -qx i386 ||
-        steps=("dpkg --add-architecture i386" "${steps[@]}")
+    local apt="apt-get -o Acquire::Retries=3" added=0
+    local steps=("$apt update" "$apt install -y ${missing[*]}")
+    if [[ " ${missing[*]}" == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        steps=("dpkg --add-architecture i386" "${steps[@]}") added=1
+    fi
     if [ $install -eq 0 ] || [ "$(id -u)" -ne 0 ]; then
         kv_say "missing packages: ${missing[*]}; install them with:"
         printf '  sudo %s\n' "${steps[@]}" >&2
@@ -50,7 +55,14 @@ kv_need() { # [--install] need...
     local step out
     for step in "${steps[@]}"; do
         kv_say "+ $step"
-        out=$(DEBIAN_FRONTEND=noninteractive $step 2>&1) || { tail -20 <<<"$out" >&2; return 1; }
+        out=$(DEBIAN_FRONTEND=noninteractive $step 2>&1) && continue
+        tail -20 <<<"$out" >&2
+        KV_NEED_ERROR=$(grep -m1 '^E: ' <<<"$out" || tail -1 <<<"$out")
+        kv_say "could not install ${missing[*]}: \"$step\" failed: $KV_NEED_ERROR"
+        [ $added -eq 0 ] || dpkg --remove-architecture i386 2>/dev/null ||
+            kv_say "the i386 architecture stays added: some i386 packages are installed"
+        kv_say "to retry once the archive is whole again: sudo $(printf '%s && ' "${steps[@]}" | sed 's/ && $//')"
+        return 1
     done
 }
 
@@ -105,11 +117,12 @@ END
 }
 
 # Whether 32-bit Windows programs are run here, and how (KV_WIN32): natively
-# where the host runs 32-bit code; with --emulated (the tests), in the emulated
-# guest of scripts/guest where it does not and the guest's image is built, or
-# with KRONVEL_TEST_ARCH=emulated. Not with KRONVEL_TEST_ARCH=x64, nor where
-# neither can be had: KV_NO_WIN32 says why. KV_WIN32_WHY says why they run as
-# they do.
+# where the host runs 32-bit code and 32-bit Wine is installed; with --emulated
+# (the tests), in the emulated guest of scripts/guest where not and the guest's
+# image is built, or with KRONVEL_TEST_ARCH=emulated. Not with
+# KRONVEL_TEST_ARCH=x64, nor where neither can be had: KV_NO_WIN32 says why.
+# KV_WIN32_WHY says why they run as they do. scripts/test passes down why an
+# install or the guest's build failed (KV_WINE32_ERROR, KV_GUEST_ERROR).
 # shellcheck disable=SC2034 # read by the scripts that source this file
 # shellcheck disable=SC2120 # scripts/test and wine-prefix pass --emulated
 kv_runs_win32() { # [--emulated]
@@ -118,14 +131,20 @@ kv_runs_win32() { # [--emulated]
     x64) KV_NO_WIN32="KRONVEL_TEST_ARCH=x64 asks for the 64-bit-only mode"; return 1 ;;
     emulated) KV_WIN32_WHY="KRONVEL_TEST_ARCH=emulated asks for the emulated guest" ;;
     "" | auto)
-        kv_runs_i386 && KV_WIN32=native KV_WIN32_WHY="this host runs 32-bit x86 code: $KV_I386_WHY" && return 0
-        KV_WIN32_WHY="this host runs no 32-bit x86 code: $KV_I386_WHY" ;;
+        if ! kv_runs_i386; then
+            KV_WIN32_WHY="this host runs no 32-bit x86 code: $KV_I386_WHY"
+        elif [ -x /usr/lib/wine/wine ]; then
+            KV_WIN32=native KV_WIN32_WHY="this host runs 32-bit x86 code: $KV_I386_WHY" && return 0
+        else
+            KV_WIN32_WHY="this host runs 32-bit x86 code, but 32-bit Wine (wine32:i386) is not installed"
+            KV_WIN32_WHY+="${KV_WINE32_ERROR:+ and cannot be: $KV_WINE32_ERROR}"
+        fi ;;
     *) kv_say "KRONVEL_TEST_ARCH is \"$KRONVEL_TEST_ARCH\": set it to x64 or emulated, or leave it unset"; exit 2 ;;
     esac
     KV_WIN32=emulated
     [ "${1:-}" = --emulated ] || { KV_NO_WIN32="$KV_WIN32_WHY; only the tests run them emulated"; return 1; }
     KV_NO_WIN32=$("$KV_ROOT/scripts/guest" ready 2>&1) && return 0
-    KV_NO_WIN32="$KV_WIN32_WHY, and the emulated guest cannot be had: $KV_NO_WIN32" && return 1
+    KV_NO_WIN32="$KV_WIN32_WHY, and the emulated guest cannot be had: ${KV_GUEST_ERROR:-$KV_NO_WIN32}" && return 1
 }
 
 # The Wine environment of a prefix, private to its build folder: quiet, with
@@ -142,4 +161,16 @@ kv_wine_env() { # win32|win64 prefix
     export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
     KV_STATE="$2.state"
     [ ! -f "$KV_STATE" ] || export "$(grep '^DISPLAY=' "$KV_STATE")"
+}
+
+# Makes the prefix of kv_wine_env's environment ready, on a display, the first
+# time and after a Wine update: Wine's own fonts where Debian's Wine 8 finds
+# them (else caption buttons read "0 1 r" and dialogs lose Tahoma), and no
+# crash dialog: a program that crashes ends at once, its exception and a
+# backtrace on its standard error, where the dialog would wait for a click.
+kv_prefix_init() {
+    "$KV_WINE" wineboot --init || return
+    cp -n /usr/share/wine/fonts/{marlett,tahoma,tahomabd}.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+    grep -qs '"ShowCrashDialog"=dword:00000000' "$WINEPREFIX/user.reg" ||
+        "$KV_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
 }
