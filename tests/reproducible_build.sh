@@ -15,8 +15,7 @@ if git -C "$root" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
 else
     tar -C "$root" --exclude=./build --exclude=./dist --exclude=./.git -cf - . | tar -C "$src" -xf -
 fi
-cmake -S "$src" -B "$src/out" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
-    -DKRONVEL_TESTS=OFF -DKRONVEL_BENCH=OFF >/dev/null
+cmake -S "$src" -B "$src/out" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64-i686.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$src/out" --target kronvel -j 2 >/dev/null
 sha256sum "$build/kronvel.exe" "$src/out/kronvel.exe" | sed "s|$work/||"
 cmp "$build/kronvel.exe" "$src/out/kronvel.exe" ||
