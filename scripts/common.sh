@@ -61,7 +61,7 @@ kv_need() { # [--install] need...
         kv_say "could not install ${missing[*]}: \"$step\" failed: $KV_NEED_ERROR"
         [ $added -eq 0 ] || dpkg --remove-architecture i386 2>/dev/null ||
             kv_say "the i386 architecture stays added: some i386 packages are installed"
-        kv_say "to retry once the archive is whole again: sudo $(printf '%s && ' "${steps[@]}" | sed 's/ && $//')"
+        kv_say "to retry once the archive is whole again: $(printf 'sudo %s && ' "${steps[@]}" | sed 's/ && $//')"
         return 1
     done
 }
