@@ -7,7 +7,7 @@ KV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Debian packages, one list per need. Only scripts/test and scripts/run install
 # them; the other scripts say what is missing.
 declare -A KV_PACKAGES=(
-    [build]="cmake make clang lld g++-mingw-w64-i686-posix binutils-mingw-w64-i686 googletest zip unzip python3 python3-pefile python3-asn1crypto"
+    [build]="cmake make clang lld g++-mingw-w64-i686-posix binutils-mingw-w64-i686 googletest python3 python3-pefile python3-asn1crypto"
     [build64]="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64"
     [wine32]="wine fonts-wine wine32:i386"
     [wine64]="wine fonts-wine wine64"
@@ -17,6 +17,11 @@ declare -A KV_PACKAGES=(
     [checks]="shellcheck osslsigncode openssl softhsm2 libengine-pkcs11-openssl python3-jsonschema python3-yaml"
     [icon]="librsvg2-bin icoutils imagemagick fonts-dejavu-core"
 )
+
+# The Wine architecture of each Linux preset's programs (CMake's
+# KRONVEL_WINE_ARCH, for the scripts that choose a preset before configuring).
+# shellcheck disable=SC2034 # read by the scripts that source this file
+declare -A KV_PRESET_ARCH=([wine]=win32 [wine64]=win64)
 
 kv_say() { printf 'kronvel: %s\n' "$*" >&2; }
 

@@ -2,23 +2,22 @@
 # Runs the test bundle as CI does: unpacked into an empty folder outside the
 # tree, run-tests.cmd called by its full path from a step's script that cmd /c
 # runs elsewhere, with CI unset (so the runner itself must tell that no one
-# double-clicked it, and not wait), in a fresh Wine prefix. For x86 the bundle
-# is the one scripts/package packs from BUILD; for x64 (the test build, which
+# double-clicked it, and not wait), in a fresh Wine prefix. For win32 the bundle
+# is the one scripts/package packs from BUILD; for win64 (the test build, which
 # is never packed) the same files of BUILD.
 # Passes when run-tests.cmd exits with 0 and both programs printed their
 # summaries.
 #
-# Usage: tests/bundle_test.sh BUILD x86|x64   (exit 0 pass, 1 fail, 77 skip)
+# Usage: tests/bundle_test.sh BUILD win32|win64   (exit 0 pass, 1 fail, 77 skip)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "$1" && pwd) machine=$2 arch=win32
-[ "$machine" = x86 ] || arch=win64
+build=$(cd "$1" && pwd) arch=$2
 work=$(mktemp -d)
 trap '"$root/scripts/wine-prefix" stop "$arch" "$work/prefix"; rm -rf "$work"' EXIT
 mkdir "$work/empty"
-if [ "$machine" = x86 ]; then
+if [ "$arch" = win32 ]; then
     "$root/scripts/package" --no-build --unrecorded --build "$build" --out "$work/dist" >/dev/null
-    unzip -q "$work"/dist/kronvel-*-win32-tests.zip -d "$work/empty"
+    python3 -m zipfile -e "$work"/dist/kronvel-*-win32-tests.zip "$work/empty"
 else
     mkdir "$work/empty/bundle"
     cp "$build/kronvel.exe" "$build/tests/unit_tests.exe" "$build/tests/exe_tests.exe" "$root/tests/run-tests.cmd" \
