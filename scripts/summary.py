@@ -2,7 +2,7 @@
 # What the test runs of the builds given judged: reads CTest's report of each
 # (BUILD/junit.xml) and the GoogleTest report of each test program in it
 # (BUILD/gtest/NAME.xml), names every skip on standard error as
-# "kronvel: skipped NAME: REASON", CTest's (the test exited with 77 after a
+# "kronvel: skipped PRESET/TEST[/Suite.Case]: REASON", CTest's (the test exited with 77 after a
 # line "kronvel: skipped: REASON") and GoogleTest's (GTEST_SKIP() << REASON)
 # alike, and prints the count on standard output, GoogleTest's cases counted
 # one by one: "kronvel: N passed, N failed, N skipped". Exits 1 when a skip
@@ -29,7 +29,7 @@ def cases(name, report):
     if not report.is_file():
         return False
     for case in ElementTree.parse(report).iter("testcase"):
-        full = f"{name}: {case.get('classname')}.{case.get('name')}"
+        full = f"{name}/{case.get('classname')}.{case.get('name')}"
         skip = case.find("skipped")
         if case.find("failure") is not None:
             counts["failed"] += 1
@@ -51,10 +51,10 @@ for build in map(pathlib.Path, sys.argv[1:]):
         name, status = test.get("name"), test.get("status")
         if test.find("skipped") is not None or status in ("notrun", "disabled"):
             found = re.search(r"kronvel: skipped: (.*)", test.findtext("system-out") or "")
-            skipped(name, found[1].strip() if found else "")
+            skipped(f"{build.name}/{name}", found[1].strip() if found else "")
         else:
             before = counts["failed"]
-            if not cases(name, build / "gtest" / f"{name}.xml"):
+            if not cases(f"{build.name}/{name}", build / "gtest" / f"{name}.xml"):
                 counts["passed" if status == "run" else "failed"] += 1
             elif status != "run" and counts["failed"] == before:
                 counts["failed"] += 1  # its cases passed, but the program failed: its exit status, a crash
