@@ -57,6 +57,7 @@ def sha(data):
                              "default_md=sha256\npolicy=policy\nunique_subject=no\n[policy]\ncommonName=supplied\n" +
                              "".join(f"[{use}]\nextendedKeyUsage=critical,{use}\n"
                                      for use in ("codeSigning", "serverAuth", "timeStamping")) +
+                             "[root]\nbasicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign\n" +
                              "[tsa]\ndefault_tsa=tsa\n[tsa]\nserial=tsaserial\ndefault_policy=1.2.3.4\n"
                              "digests=sha256\nsigner_digest=sha256\ness_cert_id_alg=sha256\n")
 (work / "index.txt").touch()
@@ -169,8 +170,8 @@ for what, key, password, reason in (("a wrong PKCS#12 password", "maintainer", "
            next((line for line in log.splitlines() if reason in line), log))
 
 # A timestamp server: openssl ts answers each query osslsigncode posts.
-certificate("stamper", "timeStamping")
-(work / "trusted.pem").write_text((work / "maintainer.pem").read_text() + (work / "stamper.pem").read_text())
+certificate("timestamp-root", "root")
+certificate("stamper", "timeStamping", issuer="timestamp-root")
 
 
 class Stamper(http.server.BaseHTTPRequestHandler):
@@ -190,7 +191,7 @@ threading.Thread(target=server.serve_forever, daemon=True).start()
 stamp = ("--timestamp", f"http://127.0.0.1:{server.server_port}/")
 for name, key, cert, more in (("unsigned", None, None, ()), ("stamped", "maintainer", "maintainer.pem", stamp)):
     ok, log = pack(name, key, "pass.txt", *more)
-    found = verify(pathlib.Path(name, zip_path.name), cert, "--timestamp-cert", "stamper.pem") if ok else [log]
+    found = verify(pathlib.Path(name, zip_path.name), cert, "--timestamp-cert", "timestamp-root.pem") if ok else [log]
     expect(f"verify-release passes the genuine package, {name}", found[0].startswith("verdict: ok"), " / ".join(found))
 server.shutdown()
 stamped = (pathlib.Path("stamped") / zip_path.name).read_bytes()
@@ -385,7 +386,7 @@ run("openssl", "x509", "-req", "-in", "fakeroot.csr", "-key", "fakeroot.key", "-
 run("openssl", "x509", "-req", "-in", "impostor.csr", "-CA", "fakeroot.pem", "-CAkey", "fakeroot.key", "-days", "9",
     "-set_serial", run("openssl", "x509", "-in", "maintainer.pem", "-noout", "-serial").stdout.strip()[7:].join(
         ("0x", "")), "-out", "impostor.pem", check=True)
-certificate("underling", issuer="stamper")  # a code signer the timestamp server certified
+certificate("underling", issuer="timestamp-root")  # a code signer certified by the timestamp server's root
 under_stamper = sign(built, "underling")
 
 BIG = genuine_zip + bytes((64 << 20) - len(genuine_zip)) + hostile_zip  # past the bound, an archive to extractors
@@ -453,8 +454,8 @@ CLASSES = {  # by class: what, expected in a FAILED line, the zip's bytes (or wh
          signed_zip(resigned(files["kronvel.exe"], carrying("impostor.pem")))),
         ("another certificate carried", "FAILED: signature contents: a certificate off the signer's chain",
          signed_zip(resigned(files["kronvel.exe"], carrying("attacker.pem")))),
-        ("a code signer certified by the timestamp server's certificate", "FAILED: signature: by CN=Kronvel test "
-         "underling", signed_zip(under_stamper), {"more": ("--timestamp-cert", "trusted.pem")}),
+        ("a code signer certified by the root trusted for timestamps", "FAILED: signature: by CN=Kronvel test "
+         "underling", signed_zip(under_stamper), {"more": ("--timestamp-cert", "timestamp-root.pem")}),
     ],
     "what is no regular file": [
         ("a FIFO", "FAILED: the zip: ", fifo),
