@@ -5,6 +5,7 @@
 #
 #   release.py buildinfo BUILD VERSION   writes BUILD/BUILDINFO.txt (only when its
 #       text changes), the toolchain's lines (scripts/record's) read from stdin
+#   release.py check BUILD   BUILD/kronvel.exe has the SHA-256 release/ records (exit 1 if not)
 import hashlib, json, os, pathlib, re, subprocess, sys
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
@@ -51,6 +52,29 @@ source: {source}
 preset: {preset}
 build-type: {build_type}
 {toolchain}"""
+
+
+# BUILDINFO.txt's values by key, each key's first ("package" lines are many; the
+# record is compared whole, with buildinfo()'s text, where it matters).
+def read_buildinfo(text):
+    info = {}
+    for line in text.splitlines():
+        if not line.startswith("#") and ": " in line:
+            info.setdefault(*line.split(": ", 1))
+    return info
+
+
+# The SHA-256 release/kronvel.exe.sha256 records: in the tree, or at COMMIT.
+def recorded(commit=None):
+    text = subprocess.run(["git", "-C", ROOT, "show", f"{commit}:release/kronvel.exe.sha256"], capture_output=True,
+                          text=True).stdout if commit else (ROOT / "release/kronvel.exe.sha256").read_text()
+    return text.split(" ")[0]
+
+
+# Why EXE (bytes) is not the kronvel.exe the tree records; "" when it is.
+def unrecorded(exe):
+    built, record = hashlib.sha256(exe).hexdigest(), recorded()
+    return "" if built == record else f"kronvel.exe ({built}) is not the recorded release ({record})"
 
 
 # What signing adds to BUILDINFO.txt: the signed file's hash and the signing
@@ -204,5 +228,12 @@ if __name__ == "__main__" and sys.argv[1:2] == ["buildinfo"] and len(sys.argv) =
         (re.search("^CMAKE_BUILD_TYPE:[A-Z]*=(.*)", cache, re.M) or [0, ""])[1], sys.stdin.read())
     if not (build / "BUILDINFO.txt").is_file() or (build / "BUILDINFO.txt").read_text() != text:
         (build / "BUILDINFO.txt").write_text(text)
+elif __name__ == "__main__" and sys.argv[1:2] == ["check"] and len(sys.argv) == 3:
+    exe = (pathlib.Path(sys.argv[2]) / "kronvel.exe").read_bytes()
+    if not unrecorded(exe):
+        sys.exit(print(f"kronvel.exe has the recorded SHA-256 {recorded()}"))
+    sys.exit(f"{unrecorded(exe)}, with the toolchain the record assumes.\n"
+             "Compare it with the released file to see where: cmp -l, or diffoscope for the PE structure.\n"
+             "If the program was meant to change, record it: scripts/record write (and commit release/).")
 elif __name__ == "__main__":
-    sys.exit("usage: release.py buildinfo BUILD VERSION   (the toolchain's lines on stdin)")
+    sys.exit("usage: release.py buildinfo BUILD VERSION   (the toolchain's lines on stdin) | check BUILD")
