@@ -31,8 +31,10 @@ def skip(reason):  # a failure found before stays one
 
 try:
     import check_manifests, release  # noqa: E402
+    from asn1crypto import cms, core, pem, x509
 except ImportError as missing:
-    skip(f"{missing.name} is missing (packages python3-jsonschema, python3-pefile, python3-yaml)")
+    skip(f"{missing.name} is missing (packages python3-asn1crypto, python3-jsonschema, python3-pefile, "
+         "python3-yaml)")
 build = pathlib.Path(sys.argv[1]).resolve()
 for tool in ("osslsigncode", "openssl", "zip"):
     shutil.which(tool) or skip(f"{tool} is missing")
@@ -335,7 +337,6 @@ info = files["BUILDINFO.txt"].decode()
 
 
 def resigned(exe, edit):  # EXE with its signature's SignedData changed by EDIT, the certificate table fitted to it
-    from asn1crypto import cms
     _, entry, at, size = release.pe_fields(exe)
     signature = cms.ContentInfo.load(exe[at + 8:at + size])
     edit(signature["content"])
@@ -347,7 +348,6 @@ def resigned(exe, edit):  # EXE with its signature's SignedData changed by EDIT,
 
 
 def carrying(*pems):  # an edit: the signature also carries these certificates
-    from asn1crypto import cms, pem, x509
     def edit(data):
         data["certificates"] = cms.CertificateSet(list(data["certificates"]) + [cms.CertificateChoices(
             "certificate", x509.Certificate.load(pem.unarmor((work / name).read_bytes())[2])) for name in pems])
@@ -355,7 +355,6 @@ def carrying(*pems):  # an edit: the signature also carries these certificates
 
 
 def unsigned_attribute(data):
-    from asn1crypto import cms, core
     data["signer_infos"][0]["unsigned_attrs"] = cms.CMSAttributes(
         [{"type": "1.3.6.1.4.1.311.10.3.28", "values": [core.OctetString(b"Run setup.ps1 first")]}])
 
