@@ -1,18 +1,23 @@
 #!/usr/bin/python3
 # Packs the build signed with certificates made here and checks the zips with
-# scripts/verify-release: the genuine zip, unsigned, signed and timestamped (by a
-# timestamp server run here on openssl's ts), passes, and unsigns to the build's
-# bytes; the same key signs to the same zip, packed under umask 022 and 002, with
-# the release's entries in order and their permissions set; the winget and Scoop
-# manifests pass their checks and planted faults fail (check_manifests.py); the
-# packer refuses a wrong password,
-# an expired certificate and one not for code signing; and each hostile zip of the
-# table fails with the check that names it, within a minute, leaving nothing in
-# its temporary folder, with one verdict line last. With "pkcs11", signs with the
-# same key in a SoftHSM token instead and checks that it gives the same zip.
+# scripts/verify-release: the genuine zip, unsigned (with --rebuild), signed and
+# timestamped (by a timestamp server run here on openssl's ts, under a root
+# trusted for timestamps only), with its sum in either case of hex, passes, and
+# unsigns to the build's bytes; the same key signs to the same zip, packed under
+# umask 022 and 002, with the release's entries in order and their permissions
+# set; the winget and Scoop manifests pass their checks and planted faults fail
+# (check_manifests.py); the packer refuses a wrong password, an expired
+# certificate and one not for code signing; each hostile zip of the tables (by
+# what it tries: sizes, readers' disagreements, what rides along, permissions,
+# versions and commits, the build record, signatures, what is no regular file,
+# signals, and the first round's) fails with the check that names it, within a
+# minute, leaving nothing in its temporary folder, with one verdict line last.
+# Last, the same key in a SoftHSM token signs to the same zip (skipped, after
+# all the rest, where there is no SoftHSM).
 #
-# Usage: tests/release_test.py BUILD-DIR [pkcs11]   (exit 0 pass, 1 fail, 77 skip)
-import atexit, hashlib, http.server, os, pathlib, shutil, stat, subprocess, sys, tempfile, threading, warnings, zipfile
+# Usage: tests/release_test.py BUILD-DIR   (exit 0 pass, 1 fail, 77 skip)
+import atexit, hashlib, http.server, io, os, pathlib, shutil, signal, stat, struct, subprocess, sys, tempfile, threading, \
+    time, warnings, zipfile, zlib
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "scripts"))
@@ -26,8 +31,10 @@ def skip(reason):  # a failure found before stays one
 
 try:
     import check_manifests, release  # noqa: E402
+    from asn1crypto import cms, core, pem, x509
 except ImportError as missing:
-    skip(f"{missing.name} is missing (packages python3-jsonschema, python3-pefile, python3-yaml)")
+    skip(f"{missing.name} is missing (packages python3-asn1crypto, python3-jsonschema, python3-pefile, "
+         "python3-yaml)")
 build = pathlib.Path(sys.argv[1]).resolve()
 for tool in ("osslsigncode", "openssl", "zip"):
     shutil.which(tool) or skip(f"{tool} is missing")
@@ -56,17 +63,20 @@ def sha(data):
                              "default_md=sha256\npolicy=policy\nunique_subject=no\n[policy]\ncommonName=supplied\n" +
                              "".join(f"[{use}]\nextendedKeyUsage=critical,{use}\n"
                                      for use in ("codeSigning", "serverAuth", "timeStamping")) +
+                             "[root]\nbasicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign\n" +
                              "[tsa]\ndefault_tsa=tsa\n[tsa]\nserial=tsaserial\ndefault_policy=1.2.3.4\n"
                              "digests=sha256\nsigner_digest=sha256\ness_cert_id_alg=sha256\n")
 (work / "index.txt").touch()
 (work / "tsaserial").write_text("01\n")
 
 
-# NAME.key, NAME.pem and NAME.p12: a self-signed certificate for USE, for 30 days from now or for DATES.
-def certificate(name, use="codeSigning", *dates):
+# NAME.key, NAME.pem and NAME.p12: a certificate for USE, self-signed or by ISSUER's key, for 9 days from now
+# or for DATES.
+def certificate(name, use="codeSigning", *dates, issuer=None):
+    by = ("-cert", f"{issuer}.pem", "-keyfile", f"{issuer}.key") if issuer else ("-selfsign", "-keyfile", f"{name}.key")
     for command in (("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", f"{name}.key", "-out", f"{name}.csr",
                      "-subj", f"/CN=Kronvel test {name}"),
-                    ("ca", "-batch", "-config", "ca.cnf", "-selfsign", "-keyfile", f"{name}.key", "-in", f"{name}.csr",
+                    ("ca", "-batch", "-config", "ca.cnf", *by, "-in", f"{name}.csr",
                      "-out", f"{name}.pem", "-notext", "-create_serial", "-extensions", use,
                      *(dates or ("-days", "9"))),
                     ("pkcs12", "-export", "-inkey", f"{name}.key", "-in", f"{name}.pem", "-out", f"{name}.p12",
@@ -81,17 +91,27 @@ def pack(out, key=None, password="pass.txt", *more):
     return result.returncode == 0, result.stdout + result.stderr
 
 
-# verify-release's FAILED lines and verdict, when its output and exit are sound; else a complaint.
-def verify(path, cert="maintainer.pem"):
+# verify-release's FAILED lines and verdict, when its output and exit are sound; else a complaint. With
+# SIGNAL, sent once its temporary folder is there.
+def verify(path, cert="maintainer.pem", *more, env=None, signal=None):
     (work / "tmp").mkdir(exist_ok=True)
-    result = run(ROOT / "scripts/verify-release", path, *(("--cert", cert) if cert else ()), timeout=60,
-                 env={**os.environ, "TMPDIR": str(work / "tmp")})
-    lines = result.stdout.splitlines()
+    process = subprocess.Popen([ROOT / "scripts/verify-release", path, *(("--cert", cert) if cert else ()), *more],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                               env={**os.environ, "TMPDIR": str(work / "tmp"), **(env or {})})
+    while signal and not any((work / "tmp").iterdir()) and process.poll() is None:
+        time.sleep(0.01)
+    signal and process.send_signal(signal)
+    try:
+        stdout, stderr = process.communicate(timeout=60)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        return [f"unsound: no verdict within 60 s: {process.communicate()}"]
+    lines = stdout.splitlines()
     verdicts = [line for line in lines if line.startswith("verdict: ")]
-    if len(verdicts) != 1 or verdicts != lines[-1:] or (result.returncode == 0) != (verdicts[0][9:11] == "ok") or \
-            "\x1b" in result.stdout or any((work / "tmp").iterdir()):
-        return [f"unsound: exit {result.returncode}, {len(verdicts)} verdicts, leaves "
-                f"{list((work / 'tmp').iterdir())}: {result.stdout}{result.stderr}"]
+    if len(verdicts) != 1 or verdicts != lines[-1:] or (process.returncode == 0) != (verdicts[0][9:11] == "ok") or \
+            "\x1b" in stdout or any((work / "tmp").iterdir()):
+        return [f"unsound: exit {process.returncode}, {len(verdicts)} verdicts, leaves "
+                f"{list((work / 'tmp').iterdir())}: {stdout}{stderr}"]
     return [line for line in lines if line.startswith("FAILED: ")] + verdicts
 
 
@@ -118,31 +138,12 @@ expect("the zip holds the release's files, in order, with their permissions", li
     f"{'-rwxr-xr-x' if name == 'kronvel.exe' else '-rw-r--r--'} {folder}/{name}"
     for name in ("kronvel.exe", "BUILDINFO.txt", "README.md", "LICENSE", "THIRD-PARTY-NOTICES.txt")], str(listing))
 expect("without its signature the packed kronvel.exe is the build's", release.unsign(files["kronvel.exe"]) == built)
-if hashlib.sha256(built).hexdigest() != (ROOT / "release/kronvel.exe.sha256").read_text().split()[0]:
-    skip(f"{build}/kronvel.exe is not the recorded release, which verify-release compares with")
+if release.unrecorded(built):
+    skip(f"{release.unrecorded(built)}, which verify-release compares with")
 if "\nsource: the commit as it is\n" not in (build / "BUILDINFO.txt").read_text():
     skip(f"{build}/BUILDINFO.txt is of a tree with uncommitted changes, which verify-release refuses: commit, build")
 found = verify(zip_path)
 expect("verify-release passes the signed package", found[0].startswith("verdict: ok"), " / ".join(found))
-
-if sys.argv[2:] == ["pkcs11"]:
-    module = pathlib.Path("/usr/lib/softhsm/libsofthsm2.so")
-    module.exists() or skip("no SoftHSM (package softhsm2)")
-    list(pathlib.Path("/usr/lib").glob("*/engines-3/pkcs11.so")) or \
-        skip("no PKCS#11 engine for OpenSSL (package libengine-pkcs11-openssl)")
-    os.environ["SOFTHSM2_CONF"] = str(work / "softhsm2.conf")
-    (work / "tokens").mkdir()
-    (work / "softhsm2.conf").write_text(f"directories.tokendir = {work}/tokens\n")
-    (work / "pin.txt").write_text("5678\n")
-    run("softhsm2-util", "--init-token", "--free", "--label", "kronvel", "--so-pin", "1234", "--pin", "5678",
-        check=True)
-    run("softhsm2-util", "--import", "maintainer.key", "--token", "kronvel", "--label", "signer", "--id", "01", "--pin",
-        "5678", check=True)
-    ok, log = pack("token", None, None, "--sign-pkcs11", module, "maintainer.pem",
-                   "pkcs11:token=kronvel;object=signer;type=private", "pin.txt")
-    expect("the key in a PKCS#11 token signs to the same zip as in a PKCS#12 file",
-           ok and (work / "token" / zip_path.name).read_bytes() == zip_path.read_bytes(), "" if ok else log)
-    sys.exit(status)
 
 check_manifests.check(zip_path.resolve(), work / "manifests", expect)
 certificate("expired", "codeSigning", "-startdate", "20200101000000Z", "-enddate", "20200201000000Z")
@@ -156,8 +157,8 @@ for what, key, password, reason in (("a wrong PKCS#12 password", "maintainer", "
            next((line for line in log.splitlines() if reason in line), log))
 
 # A timestamp server: openssl ts answers each query osslsigncode posts.
-certificate("stamper", "timeStamping")
-(work / "trusted.pem").write_text((work / "maintainer.pem").read_text() + (work / "stamper.pem").read_text())
+certificate("timestamp-root", "root")
+certificate("stamper", "timeStamping", issuer="timestamp-root")
 
 
 class Stamper(http.server.BaseHTTPRequestHandler):
@@ -175,11 +176,19 @@ server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Stamper)
 Stamper.log_message = lambda *_: None
 threading.Thread(target=server.serve_forever, daemon=True).start()
 stamp = ("--timestamp", f"http://127.0.0.1:{server.server_port}/")
-for name, key, cert, more in (("unsigned", None, None, ()), ("stamped", "maintainer", "trusted.pem", stamp)):
+for name, key, cert, more in (("unsigned", None, None, ()), ("stamped", "maintainer", "maintainer.pem", stamp)):
     ok, log = pack(name, key, "pass.txt", *more)
-    found = verify(pathlib.Path(name, zip_path.name), cert) if ok else [log]
+    found = verify(pathlib.Path(name, zip_path.name), cert, "--timestamp-cert", "timestamp-root.pem",
+                   *(() if key else ("--rebuild",))) if ok else [log]
     expect(f"verify-release passes the genuine package, {name}", found[0].startswith("verdict: ok"), " / ".join(found))
 server.shutdown()
+stamped = (pathlib.Path("stamped") / zip_path.name).read_bytes()
+(work / "upper").mkdir()
+shutil.copy(zip_path, "upper")
+(work / "upper" / f"{zip_path.name}.sha256").write_text(f"{sha(zip_path.read_bytes()).upper()}  {zip_path.name}\n")
+found = verify(pathlib.Path("upper", zip_path.name))
+expect("verify-release passes the genuine package, its sum in upper-case hex", found[0].startswith("verdict: ok"),
+       " / ".join(found))
 
 # The hostile zips: the genuine one's entries, changed, then extra entries.
 certificate("attacker")
@@ -236,13 +245,10 @@ HOSTILE = [  # what, expected in a FAILED line, changed files {name: data or (da
     ("the zip changed after its sum was taken", "FAILED: the zip's SHA-256",
      {"README.md": files["README.md"] + b"changed\n"}, [], {"sum": sha(zip_path.read_bytes())}),
 ]
-warnings.simplefilter("ignore")  # duplicate names are the point
-for number, (what, wanted, changes, extra, *options) in enumerate(HOSTILE):
-    options = {"name": zip_path.name, "cert": "maintainer.pem", **(options[0] if options else {})}
-    path = pathlib.Path(f"case{number}", options["name"])
-    path.parent.mkdir()
-    shutil.copy(zip_path, path.parent)  # the genuine zip beside it, under its own name
-    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as out:
+
+
+def packed(changes, extra):  # the genuine files, with CHANGES, and EXTRA entries, packed by Python's zipfile
+    with zipfile.ZipFile(stream := io.BytesIO(), "w", zipfile.ZIP_DEFLATED) as out:
         for name, data in [(P + name, changes.get(name, data)) for name, data in files.items()] + extra:
             data, mode = data if isinstance(data, tuple) else (data, 0o100644)
             entry = zipfile.ZipInfo(name, (2000, 1, 1, 0, 0, 0))
@@ -251,9 +257,236 @@ for number, (what, wanted, changes, extra, *options) in enumerate(HOSTILE):
                 for _ in range(data >> 20 if isinstance(data, int) else 0):
                     file.write(bytes(1 << 20))
                 file.write(b"" if isinstance(data, int) else data)
-    path.write_bytes(options.get("edit", bytes)(path.read_bytes()))
-    path.with_name(path.name + ".sha256").write_text(options.get("sum", sha(path.read_bytes())) + f"  {path.name}\n")
-    found = verify(path, options["cert"])
+    return stream.getvalue()
+
+
+# The genuine zip's records as fields to edit, and packed again: each entry's local header (LOCAL's fields),
+# name, extra field and data, and its central record (CENTRAL's), name, extra field and comment.
+LOCAL, CENTRAL, END = "<4s5H3I2H", "<4s6H3I5H2I", "<4s4H2IH"
+genuine_zip = zip_path.read_bytes()
+
+
+def records(data=genuine_zip):
+    entries, at = [], struct.unpack(END, data[-22:])[6]
+    while data[at:at + 4] == b"PK\1\2":
+        central = list(struct.unpack_from(CENTRAL, data, at))
+        name, extra, comment = (data[at + 46 + sum(central[10:10 + n]):][:central[10 + n]] for n in range(3))
+        at, local = at + 46 + sum(central[10:13]), list(struct.unpack_from(LOCAL, data, central[16]))
+        lname, lextra, body = (data[central[16] + 30 + sum(local[9:9 + n]):][:(local[9:11] + [central[8]])[n]]
+                               for n in range(3))
+        entries.append(dict(local=local, lname=lname, lextra=lextra, body=body, central=central, name=name,
+                            extra=extra, comment=comment))
+    return entries
+
+
+def rezip(entries, comment=b""):
+    out, directory = b"", b""
+    for e in entries:
+        local, central = e["local"][:], e["central"][:]
+        local[7], local[9:11] = len(e["body"]), [len(e["lname"]), len(e["lextra"])]
+        central[8], central[10:13], central[16] = len(e["body"]), [len(e[k]) for k in ("name", "extra", "comment")], len(out)
+        out += struct.pack(LOCAL, *local) + e["lname"] + e["lextra"] + e["body"]
+        directory += struct.pack(CENTRAL, *central) + e["name"] + e["extra"] + e["comment"]
+    return out + directory + struct.pack(END, b"PK\5\6", 0, 0, len(entries), len(entries), len(directory), len(out),
+                                         len(comment)) + comment
+
+
+def edited(edit, comment=b""):  # the genuine zip, its records changed by EDIT (entries, by file: its record)
+    entries = records()
+    edit({e["name"].decode().split("/")[1]: e for e in entries})
+    return rezip(entries, comment)
+
+
+def refill(entry, data):  # ENTRY's contents replaced by DATA, deflated
+    pack = zlib.compressobj(9, zlib.DEFLATED, -15)
+    entry["body"] = pack.compress(data) + pack.flush()
+    entry["local"][3] = entry["central"][4] = 8
+    entry["local"][6] = entry["central"][7] = zlib.crc32(data)
+    entry["local"][8] = entry["central"][9] = len(data)
+
+
+def extra(tag, payload):
+    return struct.pack("<HH", tag, len(payload)) + payload
+
+
+def renamed(version, info):  # the genuine zip with its folder, name and BUILDINFO.txt's program of VERSION
+    def edit(entries):
+        for e in entries.values():
+            e["name"] = e["lname"] = e["name"].replace(folder.encode(), f"kronvel-{version}-win32".encode())
+        refill(entries["BUILDINFO.txt"], info)
+    return edited(edit)
+
+
+def fifo(path):
+    os.mkfifo(path)
+
+
+expect("the test's zip editor packs the genuine zip's records to its bytes", rezip(records()) == genuine_zip)
+unicode_path = P.encode() + b"kronvel.exe"  # Info-ZIP's Unicode Path field: version 1, the CRC of the name it replaces
+unicode_path = extra(0x7075, b"\1" + struct.pack("<I", zlib.crc32(P.encode() + b"LICENSE")) + unicode_path)
+hostile_zip = edited(lambda e: refill(e["kronvel.exe"], files["LICENSE"]))  # its kronvel.exe the licence's text
+objects = work / "objects"  # a commit object in the clone (its alternate objects), not in the project's history
+objects.mkdir()
+stray = run("git", "-C", ROOT, "commit-tree", "-m", "not a release", "HEAD^{tree}", check=True,
+            env={**os.environ, "GIT_OBJECT_DIRECTORY": str(objects), "GIT_ALTERNATE_OBJECT_DIRECTORIES":
+                 run("git", "-C", ROOT, "rev-parse", "--path-format=absolute", "--git-common-dir").stdout.strip() +
+                 "/objects"}).stdout.strip()
+clone = {"GIT_ALTERNATE_OBJECT_DIRECTORIES": str(objects)}
+commit = next(line[8:] for line in files["BUILDINFO.txt"].decode().splitlines() if line.startswith("commit: "))
+info = files["BUILDINFO.txt"].decode()
+
+
+def resigned(exe, edit):  # EXE with its signature's SignedData changed by EDIT, the certificate table fitted to it
+    _, entry, at, size = release.pe_fields(exe)
+    signature = cms.ContentInfo.load(exe[at + 8:at + size])
+    edit(signature["content"])
+    blob = signature.dump(force=True)
+    blob += bytes(-len(blob) % 8)
+    out = bytearray(exe[:at] + struct.pack("<IHH", len(blob) + 8, 0x200, 2) + blob)
+    out[entry + 4:entry + 8] = struct.pack("<I", len(blob) + 8)
+    return bytes(out)
+
+
+def carrying(*pems):  # an edit: the signature also carries these certificates
+    def edit(data):
+        data["certificates"] = cms.CertificateSet(list(data["certificates"]) + [cms.CertificateChoices(
+            "certificate", x509.Certificate.load(pem.unarmor((work / name).read_bytes())[2])) for name in pems])
+    return edit
+
+
+def unsigned_attribute(data):
+    data["signer_infos"][0]["unsigned_attrs"] = cms.CMSAttributes(
+        [{"type": "1.3.6.1.4.1.311.10.3.28", "values": [core.OctetString(b"Run setup.ps1 first")]}])
+
+
+def signed_zip(exe):  # the genuine zip, its kronvel.exe EXE and BUILDINFO.txt's signed-sha256 EXE's
+    return edited(lambda e: (refill(e["kronvel.exe"], exe), refill(e["BUILDINFO.txt"], buildinfo(exe))))
+
+
+for name in ("fakeroot", "impostor"):  # an impostor with the maintainer's issuer and serial number, by another key
+    run("openssl", "req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", f"{name}.key", "-out", f"{name}.csr",
+        "-subj", f"/CN=Kronvel test {'maintainer' if name == 'fakeroot' else name}", check=True)
+run("openssl", "x509", "-req", "-in", "fakeroot.csr", "-key", "fakeroot.key", "-days", "9", "-out", "fakeroot.pem",
+    check=True)
+run("openssl", "x509", "-req", "-in", "impostor.csr", "-CA", "fakeroot.pem", "-CAkey", "fakeroot.key", "-days", "9",
+    "-set_serial", run("openssl", "x509", "-in", "maintainer.pem", "-noout", "-serial").stdout.strip()[7:].join(
+        ("0x", "")), "-out", "impostor.pem", check=True)
+certificate("underling", issuer="timestamp-root")  # a code signer certified by the timestamp server's root
+under_stamper = sign(built, "underling")
+
+BIG = genuine_zip + bytes((64 << 20) - len(genuine_zip)) + hostile_zip  # past the bound, an archive to extractors
+CLASSES = {  # by class: what, expected in a FAILED line, the zip's bytes (or what makes it), options
+    "sizes past a bound": [
+        ("the genuine zip, then past 64 MiB another archive", "FAILED: the zip: ", BIG),
+        ("a kronvel.exe over its bound", "kronvel.exe unpacks to 4194305 bytes",
+         packed({"kronvel.exe": files["kronvel.exe"] + bytes((4 << 20) + 1 - len(files["kronvel.exe"]))}, [])),
+    ],
+    "what readers disagree on": [
+        ("a Unicode Path field naming the licence kronvel.exe", "FAILED: the zip, packed again",
+         edited(lambda e: [e["LICENSE"].update({key: e["LICENSE"][key] + unicode_path}) for key in ("extra", "lextra")])),
+        ("the licence's local header naming kronvel.exe", "FAILED: unpacking: ",
+         edited(lambda e: e["LICENSE"].update(lname=unicode_path[9:]))),
+        ("a local header's time and version unlike the listing's", "FAILED: the zip, packed again",
+         edited(lambda e: e["kronvel.exe"]["local"].__setitem__(slice(1, 6, 3), (45, 0)))),
+        ("an archive holding the licence as kronvel.exe, then the genuine one", "FAILED: entries: ",
+         hostile_zip + genuine_zip),
+    ],
+    "what rides along": [
+        ("an extra field with a payload", "FAILED: the zip, packed again", edited(lambda e: [e["kronvel.exe"].update(
+            {key: extra(0xCAFE, b"payload: run setup.ps1")}) for key in ("extra", "lextra")])),
+        ("an extra field in a local header only", "FAILED: the zip, packed again",
+         edited(lambda e: e["README.md"].update(lextra=extra(0xCAFE, b"payload")))),
+        ("an entry comment", "FAILED: the zip, packed again",
+         edited(lambda e: e["README.md"].update(comment=b"Disable your antivirus before running kronvel.exe"))),
+        ("bytes after an entry's compressed stream", "FAILED: the zip, packed again",
+         edited(lambda e: e["LICENSE"].update(body=e["LICENSE"]["body"] + b"payload: run setup.ps1"))),
+        ("the archive's comment", "FAILED: entries: ", edited(lambda e: 0, b"Run as administrator")),
+    ],
+    "permissions": [
+        (f"{what} kronvel.exe", "FAILED: the zip, packed again",
+         edited(lambda e, bits=bits: e["kronvel.exe"]["central"].__setitem__(15, bits)))
+        for what, bits in (("a setuid", 0o104755 << 16), ("a world-writable", 0o100777 << 16),
+                           ("a hidden, system", 0o100755 << 16 | 0x06), ("a read-only, DOS", 0x01))
+    ],
+    "versions and commits": [
+        ("the genuine zip named as a later version", "FAILED: version: the zip's name says 1.0.1", genuine_zip,
+         {"name": "kronvel-1.0.1-win32.zip"}),
+        ("name, folder and BUILDINFO.txt of a later version", "FAILED: version: the zip's name says 1.0.1, its "
+         "folder says 1.0.1, BUILDINFO.txt says 1.0.1", renamed("1.0.1", buildinfo(None, "Kronvel 1.0.0", "Kronvel 1.0.1")),
+         {"name": "kronvel-1.0.1-win32.zip"}),
+        ("BUILDINFO.txt of a later version", "BUILDINFO.txt says 1.0.1",
+         edited(lambda e: refill(e["BUILDINFO.txt"], buildinfo(None, "Kronvel 1.0.0", "Kronvel 1.0.1")))),
+        ("a commit in the clone, not in the project's history", "not in the project's history",
+         edited(lambda e: refill(e["BUILDINFO.txt"], buildinfo(None, commit, stray))), {"env": clone}),
+    ],
+    "the build record": [
+        (what, "FAILED: BUILDINFO.txt: line ", edited(lambda e, old=old, new=new: refill(
+            e["BUILDINFO.txt"], buildinfo(None, old, new))))
+        for what, old, new in (("another toolchain", "cmake 3.25.1-1", "cmake 3.27.0-1"),
+                               ("another build host", "Debian GNU/Linux 12 (bookworm)", "Debian GNU/Linux 13 (trixie)"),
+                               ("a word to the reader", "\nprogram: ", "\n# First run setup.ps1 as administrator.\n"
+                                                                      "program: "),
+                               ("another preset and build type", "preset: wine\nbuild-type: Release",
+                                "preset: mingw\nbuild-type: Debug"),
+                               ("a note in signed-with", "\nsigned-with: osslsigncode", "\nsigned-with: see "
+                                                                                          "example.org; osslsigncode"))
+    ],
+    "signatures": [
+        ("an unsigned attribute", "FAILED: signature contents: unsigned attributes 1.3.6.1.4.1.311.10.3.28",
+         signed_zip(resigned(files["kronvel.exe"], unsigned_attribute))),
+        ("an impostor with the signer's issuer and serial, carried after it",
+         "FAILED: signature contents: 2 certificates match",
+         signed_zip(resigned(files["kronvel.exe"], carrying("impostor.pem")))),
+        ("another certificate carried", "FAILED: signature contents: a certificate off the signer's chain",
+         signed_zip(resigned(files["kronvel.exe"], carrying("attacker.pem")))),
+        ("a code signer certified by the root trusted for timestamps", "FAILED: signature: by CN=Kronvel test "
+         "underling", signed_zip(under_stamper), {"more": ("--timestamp-cert", "timestamp-root.pem")}),
+    ],
+    "what is no regular file": [
+        ("a FIFO", "FAILED: the zip: ", fifo),
+        ("a FIFO as the .sha256", "(not a regular file but a FIFO)",
+         lambda path: (path.write_bytes(genuine_zip), fifo(f"{path}.sha256"))),
+        ("a link to /dev/zero", "not a regular file but a character device",
+         lambda path: path.symlink_to("/dev/zero")),
+        ("a folder", "not a regular file but a folder", lambda path: path.mkdir()),
+        *((f"{stop.name} while checking", f"FAILED: verify-release: stopped by {stop.name}", genuine_zip,
+           {"signal": stop}) for stop in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)),
+    ],
+}
+warnings.simplefilter("ignore")  # duplicate names are the point
+HOSTILE = [(what, wanted, (options[0] if options else {}).get("edit", bytes)(packed(changes, extra)), *options)
+           for what, wanted, changes, extra, *options in HOSTILE]
+for number, (what, wanted, data, *options) in enumerate(
+        [(f"{kind}: {row[0]}", *row[1:]) for kind, rows in CLASSES.items() for row in rows] + HOSTILE):
+    options = {"name": zip_path.name, "cert": "maintainer.pem", **(options[0] if options else {})}
+    path = pathlib.Path(f"case{number}", options["name"])
+    path.parent.mkdir()
+    if path.name != zip_path.name:
+        shutil.copy(zip_path, path.parent)  # the genuine zip beside it, under its own name
+    if callable(data):
+        data(path)
+    else:
+        path.write_bytes(data)
+        path.with_name(path.name + ".sha256").write_text(options.get("sum", sha(data)) + f"  {path.name}\n")
+    found = verify(path, options["cert"], *options.get("more", ()), env=options.get("env"), signal=options.get("signal"))
     caught = [line for line in found if line.startswith("FAILED: ") and wanted in line]
     expect(what, caught and found[-1].startswith("verdict: FAILED: "), " / ".join(caught[:1] + found[-1:]))
+
+# Last, as it may be skipped: the same key in a SoftHSM token.
+module = pathlib.Path("/usr/lib/softhsm/libsofthsm2.so")
+module.exists() or skip("no SoftHSM (package softhsm2)")
+list(pathlib.Path("/usr/lib").glob("*/engines-3/pkcs11.so")) or \
+    skip("no PKCS#11 engine for OpenSSL (package libengine-pkcs11-openssl)")
+os.environ["SOFTHSM2_CONF"] = str(work / "softhsm2.conf")
+(work / "tokens").mkdir()
+(work / "softhsm2.conf").write_text(f"directories.tokendir = {work}/tokens\n")
+(work / "pin.txt").write_text("5678\n")
+run("softhsm2-util", "--init-token", "--free", "--label", "kronvel", "--so-pin", "1234", "--pin", "5678",
+    check=True)
+run("softhsm2-util", "--import", "maintainer.key", "--token", "kronvel", "--label", "signer", "--id", "01", "--pin",
+    "5678", check=True)
+ok, log = pack("token", None, None, "--sign-pkcs11", module, "maintainer.pem",
+               "pkcs11:token=kronvel;object=signer;type=private", "pin.txt")
+expect("the key in a PKCS#11 token signs to the same zip as in a PKCS#12 file",
+       ok and (work / "token" / zip_path.name).read_bytes() == zip_path.read_bytes(), "" if ok else log)
 sys.exit(status)
