@@ -6,7 +6,7 @@
 #   release.py buildinfo BUILD VERSION   writes BUILD/BUILDINFO.txt (only when its
 #       text changes), the toolchain's lines (scripts/record's) read from stdin
 #   release.py check BUILD   BUILD/kronvel.exe has the SHA-256 release/ records (exit 1 if not)
-import hashlib, json, os, pathlib, re, subprocess, sys
+import hashlib, io, json, pathlib, re, subprocess, sys, zipfile
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 PRESET = "wine"  # the preset a release is built with
@@ -178,20 +178,19 @@ def signature(blob):
     return length, len(signers) + nested, chain[0].dump() if chain else None, problems
 
 
-# The zip of the release's files FILES (name: bytes) packed into ZIP under the
-# folder FOLDER, in their order, staged in STAGE: the packer's, and the
-# checker's to compare a download with. -X: no extra fields (owner ids, Unix
-# times); -D: no folder entries; the times are stored in local time, so the zone
-# is fixed. Each entry's permissions and time are set here, whatever the umask.
-def pack(stage, zip_path, folder, files):
-    (stage / folder).mkdir()
-    for file, data in files.items():
-        (stage / folder / file).write_bytes(data)
-        os.chmod(stage / folder / file, 0o755 if file.endswith((".exe", ".cmd")) else 0o644)
-        os.utime(stage / folder / file, (946684800, 946684800))  # 2000-01-01 00:00:00 UTC
-    zip_path.unlink(missing_ok=True)
-    subprocess.run(["zip", "-q", "-X", "-D", zip_path, *(f"{folder}/{file}" for file in files)], cwd=stage,
-                   env={**os.environ, "TZ": "UTC"}, check=True)
+# The zip of the release's files FILES (name: bytes) under the folder FOLDER,
+# in their order, as bytes: the packer's, and the checker's to compare a
+# download with. Every field is set here, none comes from the machine: a fixed
+# time, Unix permissions, no extra fields, no folder entries.
+def pack(folder, files):
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as archive:
+        for file, data in files.items():
+            entry = zipfile.ZipInfo(f"{folder}/{file}", date_time=(2000, 1, 1, 0, 0, 0))
+            entry.create_system = 3  # Unix: the permissions below are read as such
+            entry.external_attr = (0o100755 if file.endswith((".exe", ".cmd")) else 0o100644) << 16
+            archive.writestr(entry, data)
+    return out.getvalue()
 
 
 # Writes OUT/manifests/k/Kronvel/Kronvel/VERSION/ (winget's three files, laid out

@@ -36,7 +36,7 @@ except ImportError as missing:
     skip(f"{missing.name} is missing (packages python3-asn1crypto, python3-jsonschema, python3-pefile, "
          "python3-yaml)")
 build = pathlib.Path(sys.argv[1]).resolve()
-for tool in ("osslsigncode", "openssl", "zip"):
+for tool in ("osslsigncode", "openssl"):
     shutil.which(tool) or skip(f"{tool} is missing")
 built = (build / "kronvel.exe").read_bytes()
 work = pathlib.Path(tempfile.mkdtemp())
