@@ -106,14 +106,15 @@ class Program : public testing::Test {
         Start(g_exePath);
         ASSERT_NE(hDlg, nullptr) << WhyNoWindow();
     }
-    // Starts the program at path and waits until it shows its window or ends.
-    void Start(const std::wstring &path, KV_CALLER)
+    // Starts the program at path, shown as a launcher asks (a shortcut's
+    // "Run" setting), and waits until it shows its window or ends.
+    void Start(const std::wstring &path, WORD show = SW_SHOWNORMAL, KV_CALLER)
     {
         KV_TRACE_CALLER("Start");
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESHOWWINDOW;
-        startup.wShowWindow = SW_SHOWNORMAL;
+        startup.wShowWindow = show;
         std::wstring command = L"\"" + path + L"\"";
         ASSERT_TRUE(
             CreateProcessW(path.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
@@ -227,6 +228,46 @@ TEST_F(Program, ShowsTheReadoutAndTheChoicesOfThisSystem)
     TextBuffer first;
     FormatChoiceText(choices.hi, first);
     EXPECT_EQ(WindowText(list), first);
+}
+
+// The first show is the one the launcher asked for, at least minimised,
+// maximised and normal. Where it asked for no activation the window must not
+// take the foreground, which is judged only where a normal start takes it:
+// the foreground rules may keep a program away from it (when its launcher is
+// not in the foreground itself).
+TEST_F(Program, FirstShowIsTheLaunchersChoice)
+{
+    static const struct {
+        WORD show;
+        const char *name;
+        bool iconic, zoomed, activates;
+    } shows[] = {
+        {SW_SHOWNORMAL, "SW_SHOWNORMAL", false, false, true}, // first: it tells whether activation can be seen
+        {SW_SHOWMINIMIZED, "SW_SHOWMINIMIZED", true, false, true},
+        {SW_SHOWMAXIMIZED, "SW_SHOWMAXIMIZED", false, true, true},
+        {SW_SHOWMINNOACTIVE, "SW_SHOWMINNOACTIVE", true, false, false}, // a shortcut's "Minimised"
+        {SW_SHOWNOACTIVATE, "SW_SHOWNOACTIVATE", false, false, false},
+        {SW_SHOWNA, "SW_SHOWNA", false, false, false},
+    };
+    bool activationSeen = false;
+    for (const auto &s : shows) {
+        SCOPED_TRACE(s.name);
+        End();
+        Start(g_exePath, s.show);
+        ASSERT_NE(hDlg, nullptr) << WhyNoWindow();
+        DWORD_PTR done; // answered from its message loop, so after its first show
+        SendMessageTimeoutW(hDlg, WM_NULL, 0, 0, SMTO_NORMAL, WAIT_MS, &done);
+        EXPECT_EQ(IsIconic(hDlg) != FALSE, s.iconic);
+        EXPECT_EQ(IsZoomed(hDlg) != FALSE, s.zoomed);
+        if (s.show == SW_SHOWNORMAL) {
+            activationSeen = WaitUntil([&] { return GetForegroundWindow() == hDlg; });
+        } else if (!s.activates && activationSeen) {
+            EXPECT_NE(GetForegroundWindow(), hDlg) << "the window took the foreground";
+        }
+    }
+    if (!activationSeen)
+        GTEST_SKIP() << "a normal start does not take the foreground here, so a start without activation cannot be "
+                        "told from it";
 }
 
 // Start and Stop switch the button and the list in the running program; each
