@@ -1,5 +1,6 @@
 // The running kronvel.exe, started and driven from this process as a user
 // would drive it, and the checks of what only real Windows does with it.
+#include "probe.h"
 #include "resource.h"
 #include "windows_test.h"
 
@@ -268,6 +269,100 @@ TEST_F(Program, FirstShowIsTheLaunchersChoice)
     if (!activationSeen)
         GTEST_SKIP() << "a normal start does not take the foreground here, so a start without activation cannot be "
                         "told from it";
+}
+
+// What the probe tells this thread's hidden window of its class.
+std::vector<DWORD> g_tickTimes;
+int g_iconSlots = -1; // unanswered; or bit 0, the small slot filled, bit 1, the big one
+
+LRESULT CALLBACK TakeFromProbe(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == PROBE_TICK)
+        g_tickTimes.push_back(DWORD(lParam));
+    if (message == PROBE_ICONS)
+        g_iconSlots = (wParam ? 1 : 0) | (lParam ? 2 : 0);
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// The program with the probe (probe.cpp) hooked into its thread. The probe
+// travels in this program's resources, and is written to a file of its own
+// for the program to load.
+class ProgramUnderProbe : public Program {
+  protected:
+    void SetUp() override
+    {
+        Program::SetUp();
+        HRSRC probe = FindResourceW(nullptr, L"PROBE", RT_RCDATA);
+        ASSERT_NE(probe, nullptr);
+        WCHAR temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        path = temp + (L"kronvel-probe-" + std::to_wstring(GetCurrentProcessId()) + L".dll");
+        std::ofstream(Narrow(path), std::ios::binary)
+            .write(static_cast<const char *>(LockResource(LoadResource(nullptr, probe))),
+                   std::streamsize(SizeofResource(nullptr, probe)));
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = TakeFromProbe;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = PROBE_CLASS;
+        RegisterClassW(&windowClass); // or registered already, by an earlier test
+        window = CreateWindowExW(0, PROBE_CLASS, L"", 0, 0, 0, 0, 0, nullptr, nullptr, windowClass.hInstance, nullptr);
+        dll = LoadLibraryW(path.c_str());
+        ASSERT_NE(dll, nullptr) << "cannot load " << Narrow(path) << ", error " << GetLastError();
+        hook = SetWindowsHookExW(WH_GETMESSAGE, Export<HOOKPROC>(dll, "ProbeHook"), dll, process.dwThreadId);
+        ASSERT_NE(hook, nullptr) << "error " << GetLastError();
+        g_tickTimes.clear();
+        g_iconSlots = -1;
+    }
+    void TearDown() override
+    {
+        if (hook != nullptr)
+            UnhookWindowsHookEx(hook);
+        End(); // the program has ended, so the file can go
+        DestroyWindow(window);
+        if (dll != nullptr)
+            FreeLibrary(dll);
+        DeleteFileW(path.c_str());
+    }
+    std::wstring path;
+    HWND window = nullptr;
+    HMODULE dll = nullptr;
+    HHOOK hook = nullptr;
+};
+
+// Both of the window's icon slots hold an icon: the small one for its
+// caption, the big one for Alt+Tab and the taskbar.
+TEST_F(ProgramUnderProbe, FillsBothIconSlots)
+{
+    PostMessageW(hDlg, PROBE_ICONS, 0, 0);
+    ASSERT_TRUE(WaitUntil([] { return g_iconSlots >= 0; })) << "the probe did not answer";
+    EXPECT_TRUE(g_iconSlots & 1) << "no small icon";
+    EXPECT_TRUE(g_iconSlots & 2) << "no big icon";
+}
+
+// The readout refreshes every 32 ms: the median of the intervals between the
+// program's refresh ticks, which a late or dropped one does not move. Timers
+// fire on the system timer's ticks and the tick count counts them, so an
+// interval may be read up to two of them off: the program holds "1 ms"
+// meanwhile, and where the system's tick stays too long to tell 32 ms from 48
+// the check cannot judge.
+TEST_F(ProgramUnderProbe, RefreshesTheReadoutEvery32Ms)
+{
+    ASSERT_TRUE(Choose(1));
+    PressButton(hDlg, IDC_START_STOP);
+    HMODULE ntdll = BindTimerServices();
+    const double tick = std::max(1.0, QueryResolution().curPeriod / 10000.0); // ms
+    UnbindTimerServices(ntdll);
+    if (tick >= 4)
+        GTEST_SKIP() << "the system timer ticks every " << tick
+                     << " ms here, though the program holds 1 ms: too coarse to tell 32 ms from 48";
+    const size_t ticks = 41;
+    ASSERT_TRUE(WaitUntil([&] { return g_tickTimes.size() >= ticks; }))
+        << "the program took " << g_tickTimes.size() << " refresh ticks in " << WAIT_MS << " ms";
+    std::vector<DWORD> intervals;
+    for (size_t i = 1; i < ticks; ++i)
+        intervals.push_back(g_tickTimes[i] - g_tickTimes[i - 1]);
+    std::nth_element(intervals.begin(), intervals.begin() + intervals.size() / 2, intervals.end());
+    EXPECT_NEAR(intervals[intervals.size() / 2], 32, 2 * tick) << "the median interval, ticks of " << tick << " ms";
 }
 
 // Start and Stop switch the button and the list in the running program; each
