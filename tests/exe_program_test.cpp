@@ -37,8 +37,15 @@ std::string WhyNoMouse(POINT at)
     const std::string none = "no interactive desktop: ";
     if (!SetCursorPos(at.x, at.y))
         return none + "the cursor cannot be placed (SetCursorPos: error " + std::to_string(GetLastError()) + ")";
-    POINT now = {-1, -1};
-    if (!GetCursorPos(&now) || now.x != at.x || now.y != at.y)
+    // Placed again while it reads elsewhere: another program may report an
+    // earlier position meanwhile (see Click).
+    if (!WaitUntil([&] {
+            POINT now = {-1, -1};
+            if (GetCursorPos(&now) && now.x == at.x && now.y == at.y)
+                return true;
+            SetCursorPos(at.x, at.y);
+            return false;
+        }))
         return none + "the cursor did not go where it was placed";
     INPUT still = {};
     still.type = INPUT_MOUSE;
@@ -59,11 +66,19 @@ void Click(HWND window, POINT at, KV_CALLER)
     HWND top = GetAncestor(window, GA_ROOT);
     SetWindowPos(top, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     ASSERT_EQ(WindowFromPoint(at), window) << "something else is at (" << at.x << ", " << at.y << ")";
-    ASSERT_TRUE(SetCursorPos(at.x, at.y));
+    // Each press carries its point, on the primary monitor's scale of 65536:
+    // a pointer placed first, then pressed, may be taken elsewhere meanwhile
+    // (under Wine, by another program's window that reports the pointer's
+    // earlier position when it gets round to it).
+    const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
     INPUT clicks[2] = {};
-    clicks[0].type = clicks[1].type = INPUT_MOUSE;
-    clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-    clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    for (INPUT &click : clicks) {
+        click.type = INPUT_MOUSE;
+        click.mi.dx = (at.x * 65536 + width - 1) / width;
+        click.mi.dy = (at.y * 65536 + height - 1) / height;
+    }
+    clicks[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_LEFTDOWN;
+    clicks[1].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_LEFTUP;
     EXPECT_EQ(SendInput(2, clicks, sizeof clicks[0]), 2u) << "error " << GetLastError();
     SetWindowPos(top, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
