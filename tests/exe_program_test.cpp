@@ -282,8 +282,8 @@ TEST_F(Program, FirstShowIsTheLaunchersChoice)
         }
     }
     if (!activationSeen)
-        GTEST_SKIP() << "a normal start does not take the foreground here, so a start without activation cannot be "
-                        "told from it";
+        GTEST_SKIP() << "the show states were judged, but not the starts without activation: a normal start does "
+                        "not take the foreground here either";
 }
 
 // What the probe tells this thread's hidden window of its class.
@@ -330,12 +330,11 @@ class ProgramUnderProbe : public Program {
     }
     void TearDown() override
     {
-        if (hook != nullptr)
-            UnhookWindowsHookEx(hook);
+        // Each of these lets a null handle pass, where SetUp stopped early.
+        UnhookWindowsHookEx(hook);
         End(); // the program has ended, so the file can go
         DestroyWindow(window);
-        if (dll != nullptr)
-            FreeLibrary(dll);
+        FreeLibrary(dll);
         DeleteFileW(path.c_str());
     }
     std::wstring path;
