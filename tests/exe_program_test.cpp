@@ -3,6 +3,7 @@
 // file's bytes are checked on the build host (exe_file_test.py).
 //
 // Usage: exe_tests PATH-TO-kronvel.exe [gtest options]
+#include "probe.h"
 #include "resource.h"
 #include "windows_test.h"
 
@@ -41,8 +42,15 @@ std::string WhyNoMouse(POINT at)
     const std::string none = "no interactive desktop: ";
     if (!SetCursorPos(at.x, at.y))
         return none + "the cursor cannot be placed (SetCursorPos: error " + std::to_string(GetLastError()) + ")";
-    POINT now = {-1, -1};
-    if (!GetCursorPos(&now) || now.x != at.x || now.y != at.y)
+    // Placed again while it reads elsewhere: another program may report an
+    // earlier position meanwhile (see Click).
+    if (!WaitUntil([&] {
+            POINT now = {-1, -1};
+            if (GetCursorPos(&now) && now.x == at.x && now.y == at.y)
+                return true;
+            SetCursorPos(at.x, at.y);
+            return false;
+        }))
         return none + "the cursor did not go where it was placed";
     INPUT still = {};
     still.type = INPUT_MOUSE;
@@ -63,11 +71,19 @@ void Click(HWND window, POINT at, KV_CALLER)
     HWND top = GetAncestor(window, GA_ROOT);
     SetWindowPos(top, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     ASSERT_EQ(WindowFromPoint(at), window) << "something else is at (" << at.x << ", " << at.y << ")";
-    ASSERT_TRUE(SetCursorPos(at.x, at.y));
+    // Each press carries its point, on the primary monitor's scale of 65536:
+    // a pointer placed first, then pressed, may be taken elsewhere meanwhile
+    // (under Wine, by another program's window that reports the pointer's
+    // earlier position when it gets round to it).
+    const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
     INPUT clicks[2] = {};
-    clicks[0].type = clicks[1].type = INPUT_MOUSE;
-    clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-    clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    for (INPUT &click : clicks) {
+        click.type = INPUT_MOUSE;
+        click.mi.dx = (at.x * 65536 + width - 1) / width;
+        click.mi.dy = (at.y * 65536 + height - 1) / height;
+    }
+    clicks[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_LEFTDOWN;
+    clicks[1].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_LEFTUP;
     EXPECT_EQ(SendInput(2, clicks, sizeof clicks[0]), 2u) << "error " << GetLastError();
     SetWindowPos(top, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
@@ -111,14 +127,15 @@ class Program : public testing::Test {
         Start(g_exePath);
         ASSERT_NE(hDlg, nullptr) << WhyNoWindow();
     }
-    // Starts the program at path and waits until it shows its window or ends.
-    void Start(const std::wstring &path, KV_CALLER)
+    // Starts the program at path, shown as a launcher asks (a shortcut's
+    // "Run" setting), and waits until it shows its window or ends.
+    void Start(const std::wstring &path, WORD show = SW_SHOWNORMAL, KV_CALLER)
     {
         KV_TRACE_CALLER("Start");
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESHOWWINDOW;
-        startup.wShowWindow = SW_SHOWNORMAL;
+        startup.wShowWindow = show;
         std::wstring command = L"\"" + path + L"\"";
         ASSERT_TRUE(
             CreateProcessW(path.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
@@ -232,6 +249,139 @@ TEST_F(Program, ShowsTheReadoutAndTheChoicesOfThisSystem)
     TextBuffer first;
     FormatChoiceText(choices.hi, first);
     EXPECT_EQ(WindowText(list), first);
+}
+
+// The first show is the one the launcher asked for, at least minimised,
+// maximised and normal. Where it asked for no activation the window must not
+// take the foreground, which is judged only where a normal start takes it:
+// the foreground rules may keep a program away from it (when its launcher is
+// not in the foreground itself).
+TEST_F(Program, FirstShowIsTheLaunchersChoice)
+{
+    static const struct {
+        WORD show;
+        const char *name;
+        bool iconic, zoomed, activates;
+    } shows[] = {
+        {SW_SHOWNORMAL, "SW_SHOWNORMAL", false, false, true}, // first: it tells whether activation can be seen
+        {SW_SHOWMINIMIZED, "SW_SHOWMINIMIZED", true, false, true},
+        {SW_SHOWMAXIMIZED, "SW_SHOWMAXIMIZED", false, true, true},
+        {SW_SHOWMINNOACTIVE, "SW_SHOWMINNOACTIVE", true, false, false}, // a shortcut's "Minimised"
+        {SW_SHOWNOACTIVATE, "SW_SHOWNOACTIVATE", false, false, false},
+        {SW_SHOWNA, "SW_SHOWNA", false, false, false},
+    };
+    bool activationSeen = false;
+    for (const auto &s : shows) {
+        SCOPED_TRACE(s.name);
+        End();
+        Start(g_exePath, s.show);
+        ASSERT_NE(hDlg, nullptr) << WhyNoWindow();
+        DWORD_PTR done; // answered from its message loop, so after its first show
+        SendMessageTimeoutW(hDlg, WM_NULL, 0, 0, SMTO_NORMAL, WAIT_MS, &done);
+        EXPECT_EQ(IsIconic(hDlg) != FALSE, s.iconic);
+        EXPECT_EQ(IsZoomed(hDlg) != FALSE, s.zoomed);
+        if (s.show == SW_SHOWNORMAL) {
+            activationSeen = WaitUntil([&] { return GetForegroundWindow() == hDlg; });
+        } else if (!s.activates && activationSeen) {
+            EXPECT_NE(GetForegroundWindow(), hDlg) << "the window took the foreground";
+        }
+    }
+    if (!activationSeen)
+        GTEST_SKIP() << "the show states were judged, but not the starts without activation: a normal start does "
+                        "not take the foreground here either";
+}
+
+// What the probe tells this thread's hidden window of its class.
+std::vector<DWORD> g_tickTimes;
+int g_iconSlots = -1; // unanswered; or bit 0, the small slot filled, bit 1, the big one
+
+LRESULT CALLBACK TakeFromProbe(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == PROBE_TICK)
+        g_tickTimes.push_back(DWORD(lParam));
+    if (message == PROBE_ICONS)
+        g_iconSlots = (wParam ? 1 : 0) | (lParam ? 2 : 0);
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// The program with the probe (probe.cpp) hooked into its thread. The probe
+// travels in this program's resources, and is written to a file of its own
+// for the program to load.
+class ProgramUnderProbe : public Program {
+  protected:
+    void SetUp() override
+    {
+        Program::SetUp();
+        HRSRC probe = FindResourceW(nullptr, L"PROBE", RT_RCDATA);
+        ASSERT_NE(probe, nullptr);
+        WCHAR temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        path = temp + (L"kronvel-probe-" + std::to_wstring(GetCurrentProcessId()) + L".dll");
+        std::ofstream(Narrow(path), std::ios::binary)
+            .write(static_cast<const char *>(LockResource(LoadResource(nullptr, probe))),
+                   std::streamsize(SizeofResource(nullptr, probe)));
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = TakeFromProbe;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = PROBE_CLASS;
+        RegisterClassW(&windowClass); // or registered already, by an earlier test
+        window = CreateWindowExW(0, PROBE_CLASS, L"", 0, 0, 0, 0, 0, nullptr, nullptr, windowClass.hInstance, nullptr);
+        dll = LoadLibraryW(path.c_str());
+        ASSERT_NE(dll, nullptr) << "cannot load " << Narrow(path) << ", error " << GetLastError();
+        hook = SetWindowsHookExW(WH_GETMESSAGE, Export<HOOKPROC>(dll, "ProbeHook"), dll, process.dwThreadId);
+        ASSERT_NE(hook, nullptr) << "error " << GetLastError();
+        g_tickTimes.clear();
+        g_iconSlots = -1;
+    }
+    void TearDown() override
+    {
+        // Each of these lets a null handle pass, where SetUp stopped early.
+        UnhookWindowsHookEx(hook);
+        End(); // the program has ended, so the file can go
+        DestroyWindow(window);
+        FreeLibrary(dll);
+        DeleteFileW(path.c_str());
+    }
+    std::wstring path;
+    HWND window = nullptr;
+    HMODULE dll = nullptr;
+    HHOOK hook = nullptr;
+};
+
+// Both of the window's icon slots hold an icon: the small one for its
+// caption, the big one for Alt+Tab and the taskbar.
+TEST_F(ProgramUnderProbe, FillsBothIconSlots)
+{
+    PostMessageW(hDlg, PROBE_ICONS, 0, 0);
+    ASSERT_TRUE(WaitUntil([] { return g_iconSlots >= 0; })) << "the probe did not answer";
+    EXPECT_TRUE(g_iconSlots & 1) << "no small icon";
+    EXPECT_TRUE(g_iconSlots & 2) << "no big icon";
+}
+
+// The readout refreshes every 32 ms: the median of the intervals between the
+// program's refresh ticks, which a late or dropped one does not move. Timers
+// fire on the system timer's ticks and the tick count counts them, so an
+// interval may be read up to two of them off: the program holds "1 ms"
+// meanwhile, and where the system's tick stays too long to tell 32 ms from 48
+// the check cannot judge.
+TEST_F(ProgramUnderProbe, RefreshesTheReadoutEvery32Ms)
+{
+    ASSERT_TRUE(Choose(1));
+    PressButton(hDlg, IDC_START_STOP);
+    HMODULE ntdll = BindTimerServices();
+    const double tick = std::max(1.0, QueryResolution().curPeriod / 10000.0); // ms
+    UnbindTimerServices(ntdll);
+    if (tick >= 4)
+        GTEST_SKIP() << "the system timer ticks every " << tick
+                     << " ms here, though the program holds 1 ms: too coarse to tell 32 ms from 48";
+    const size_t ticks = 41;
+    ASSERT_TRUE(WaitUntil([&] { return g_tickTimes.size() >= ticks; }))
+        << "the program took " << g_tickTimes.size() << " refresh ticks in " << WAIT_MS << " ms";
+    std::vector<DWORD> intervals;
+    for (size_t i = 1; i < ticks; ++i)
+        intervals.push_back(g_tickTimes[i] - g_tickTimes[i - 1]);
+    std::nth_element(intervals.begin(), intervals.begin() + intervals.size() / 2, intervals.end());
+    EXPECT_NEAR(intervals[intervals.size() / 2], 32, 2 * tick) << "the median interval, ticks of " << tick << " ms";
 }
 
 // Start and Stop switch the button and the list in the running program; each
