@@ -121,6 +121,14 @@ END
     return 1
 }
 
+# Installs 32-bit Wine, the one optional package, where this host runs 32-bit
+# code and no mode is asked for; where it cannot, keeps apt's reason for
+# kv_runs_win32 (KV_WINE32_ERROR).
+kv_install_wine32() {
+    { [ "${KRONVEL_TEST_ARCH:-auto}" = auto ] && kv_runs_i386; } || return 0
+    kv_need --install wine32 || export KV_WINE32_ERROR=${KV_NEED_ERROR:-}
+}
+
 # Whether 32-bit Windows programs are run here, and how (KV_WIN32): natively
 # where the host runs 32-bit code and 32-bit Wine is installed; with --emulated
 # (the tests), in the emulated guest of scripts/guest where not and the guest's
