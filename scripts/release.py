@@ -213,7 +213,6 @@ def write_manifests(out, zip_path, base_url, homepage):
         (winget if template.suffix == ".yaml" else out).joinpath(template.name).write_text(text)
 
 
-
 if __name__ == "__main__" and sys.argv[1:2] == ["buildinfo"] and len(sys.argv) == 4:
     build, git = pathlib.Path(sys.argv[2]), ("git", "-C", ROOT)
     head = subprocess.run([*git, "rev-parse", "HEAD"], capture_output=True, text=True)
