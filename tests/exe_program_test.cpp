@@ -122,11 +122,7 @@ LRESULT MinVisibleOfAComboBoxMadeHere(bool underKronvelsManifest)
 
 class Program : public testing::Test {
   protected:
-    void SetUp() override
-    {
-        Start(g_exePath);
-        ASSERT_NE(hDlg, nullptr) << WhyNoWindow();
-    }
+    void SetUp() override { StartShown(); }
     // Starts the program at path, shown as a launcher asks (a shortcut's
     // "Run" setting), and waits until it shows its window or ends.
     void Start(const std::wstring &path, WORD show = SW_SHOWNORMAL, KV_CALLER)
@@ -150,6 +146,13 @@ class Program : public testing::Test {
         });
         button = GetDlgItem(hDlg, IDC_START_STOP);
         list = GetDlgItem(hDlg, IDC_PERIOD_LIST);
+    }
+    // Starts the program as Start does, and fails where it shows no window.
+    void StartShown(const std::wstring &path = g_exePath, WORD show = SW_SHOWNORMAL, KV_CALLER)
+    {
+        KV_TRACE_CALLER("StartShown");
+        Start(path, show);
+        ASSERT_NE(hDlg, nullptr) << WhyNoWindow();
     }
     std::string WhyNoWindow()
     {
@@ -274,8 +277,7 @@ TEST_F(Program, FirstShowIsTheLaunchersChoice)
     for (const auto &s : shows) {
         SCOPED_TRACE(s.name);
         End();
-        Start(g_exePath, s.show);
-        ASSERT_NE(hDlg, nullptr) << WhyNoWindow();
+        ASSERT_NO_FATAL_FAILURE(StartShown(g_exePath, s.show));
         DWORD_PTR done; // answered from its message loop, so after its first show
         SendMessageTimeoutW(hDlg, WM_NULL, 0, 0, SMTO_NORMAL, WAIT_MS, &done);
         EXPECT_EQ(IsIconic(hDlg) != FALSE, s.iconic);
@@ -399,8 +401,8 @@ TEST_F(Program, StartStopAndEveryWayOfClosingEndWithCodeZero)
     };
     for (const auto &w : ways) {
         SCOPED_TRACE(w.way);
-        if (hDlg == nullptr) {
-            ASSERT_NO_FATAL_FAILURE(SetUp());
+        if (hDlg == nullptr) { // the way before ended it
+            ASSERT_NO_FATAL_FAILURE(StartShown());
         }
         PressButton(hDlg, IDC_START_STOP);
         ASSERT_EQ(WindowText(button), L"Stop");
@@ -603,8 +605,7 @@ TEST_F(ProgramBesideAPlantedDll, StartsWithItsImportsFromSystem32)
     EXPECT_GE(code, 0xC0000000u) << "the copy without DependentLoadFlags ended with 0x" << std::hex << code
                                  << ", not a loader status";
     End();
-    Start(folder + L"\\kronvel.exe");
-    ASSERT_NE(hDlg, nullptr) << WhyNoWindow();
+    ASSERT_NO_FATAL_FAILURE(StartShown(folder + L"\\kronvel.exe"));
     PressButton(hDlg, IDCANCEL);
     EXPECT_EQ(ExitCode(), 0u);
 }
