@@ -11,6 +11,40 @@
 #include <dbghelp.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
+
+inline std::wstring g_exePath; // the program under test, by its full path
+
+// This Windows' build number, RtlGetVersion's: this program has no manifest,
+// so GetVersionEx would claim Windows 8 on anything newer.
+inline DWORD WindowsBuild()
+{
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    Export<LONG(NTAPI *)(OSVERSIONINFOW *)>(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")(&version);
+    return version.dwBuildNumber;
+}
+
+// Skips the test, saying why, where a reason is given ("": none).
+#define KV_SKIP_IF(reason)                                                                                             \
+    if (std::string kvWhy = (reason); !kvWhy.empty())                                                                  \
+    GTEST_SKIP() << kvWhy
+
+// Why a check of something only real Windows does cannot run here, or "" when
+// it can: under Wine (underWine says what Wine does not do), or on a Windows
+// older than the build from which the platform promises it (from names it).
+// KRONVEL_TEST_UNDER_WINE=1 runs them under Wine too, to see them fail there.
+inline std::string WhyNotHere(const char *underWine, DWORD firstBuild = 0, const char *from = "")
+{
+    if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr &&
+        GetEnvironmentVariableW(L"KRONVEL_TEST_UNDER_WINE", nullptr, 0) == 0)
+        return std::string("needs real Windows, skipped under Wine: ") + underWine;
+    if (WindowsBuild() >= firstBuild)
+        return "";
+    return std::string("Windows promises this from ") + from + " (build " + std::to_string(firstBuild) +
+           ") on; this is build " + std::to_string(WindowsBuild());
+}
 
 // The middle of a window, on the screen.
 inline POINT Middle(HWND window)
