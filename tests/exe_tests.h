@@ -119,6 +119,7 @@ inline void Click(HWND window, POINT at, KV_CALLER)
     SetWindowPos(top, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
+// kronvel.exe, started for each test as a launcher starts it and ended after.
 class Program : public testing::Test {
   protected:
     void SetUp() override { StartShown(); }
