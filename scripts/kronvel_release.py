@@ -413,15 +413,16 @@ def write_manifests(out, zip_path, base_url, homepage):
 # holding the PIN), at the commit's time, so that one key and one osslsigncode
 # release sign the same file to the same bytes; with TIMESTAMP, a URL, adds an
 # RFC 3161 timestamp. Refuses a signer's certificate that has expired, is not
-# valid yet, or has extended key usages without code signing.
+# valid yet, or has extended key usages without code signing. The key's files
+# are the caller's, where it runs (cwd=None).
 def sign(image, stage, key, timestamp):
     if len(key) == 2:  # a PKCS#12 file and its password file
         signer = ("-pkcs12", key[0])
-        pem = run("openssl", "pkcs12", "-in", key[0], "-passin", f"file:{key[1]}", "-nokeys", "-clcerts", errors=None,
-                  check=True)[1]
+        pem = run("openssl", "pkcs12", "-in", key[0], "-passin", f"file:{key[1]}", "-nokeys", "-clcerts", cwd=None,
+                  errors=None, check=True)[1]
     else:
         signer = ("-pkcs11module", key[0], "-certs", key[1], "-key", key[2])
-        pem = run("openssl", "x509", "-in", key[1], errors=None, check=True)[1]
+        pem = run("openssl", "x509", "-in", key[1], cwd=None, errors=None, check=True)[1]
     start, end, *usage = run("openssl", "x509", "-noout", "-startdate", "-enddate", "-ext", "extendedKeyUsage",
                              data=pem.encode(), errors=subprocess.DEVNULL, check=True)[1].splitlines()
     usage = ",".join(line.lstrip(" ") for line in usage[1:])
@@ -433,7 +434,7 @@ def sign(image, stage, key, timestamp):
         sys.exit(f"kronvel: the signer's certificate is not for code signing: its extended key usage is {usage}")
     when = run("git", "log", "-1", "--format=%ct", errors=None, check=True)[1].strip()
     status, log = run("osslsigncode", "sign", "-h", "sha256", "-time", when, *(("-ts", timestamp) if timestamp else ()),
-                      *signer, "-readpass", key[-1], "-in", image, "-out", stage / "signed.exe")
+                      *signer, "-readpass", key[-1], "-in", image, "-out", stage / "signed.exe", cwd=None)
     # It can report a failure (a timestamp, say) and still exit 0: read what it says.
     log = log.rstrip("\n")
     if status or log.split("\n")[-1] != "Succeeded" or re.search("fail|error", log, re.I):
