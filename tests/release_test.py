@@ -443,6 +443,7 @@ class VerifyRelease(unittest.TestCase):
     def test_passes_the_genuine_zip(self):
         server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Stamper)
         threading.Thread(target=server.serve_forever, daemon=True).start()
+        self.addCleanup(server.server_close)
         self.addCleanup(server.shutdown)
         stamp = ("--timestamp", f"http://127.0.0.1:{server.server_port}/")
         (work / "upper").mkdir()
