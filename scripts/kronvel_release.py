@@ -84,11 +84,14 @@ def toolchain(build):
                    if names else "")
 
 
-# The text of release/NAME, the release record: in the tree, or at COMMIT.
-def recorded(name, commit=None):
-    if commit:
-        return run("git", "show", f"{commit}:release/{name}", errors=subprocess.DEVNULL)[1]
-    return (ROOT / "release" / name).read_text()
+# The bytes of the source's file PATH: in the tree, or at COMMIT (none when it has no such file).
+def source_file(path, commit=None):
+    return subprocess.run(["git", "show", f"{commit}:{path}"], capture_output=True, cwd=ROOT).stdout if commit \
+        else (ROOT / path).read_bytes()
+
+
+def recorded(name, commit=None):  # the text of release/NAME, the release record
+    return source_file(f"release/{name}", commit).decode()
 
 
 def recorded_sha256(commit=None):
@@ -127,8 +130,12 @@ def linked_runtime(map_text):
         "# Import libraries whose stubs it holds:", *sorted(set(stubs))])
 
 
-# Builds the release's preset and records it in release/.
 def write_record(_):
+    """Build the wine preset and write the release record, release/, from it.
+
+The toolchain it assumes (toolchain.txt), the SHA-256 of kronvel.exe, and the
+third-party runtime objects the linker put into it (linked-runtime.txt, which
+THIRD-PARTY-NOTICES.txt covers). Commit it with the change to the program."""
     build_preset("kronvel")
     build = ROOT / "build" / PRESET
     (ROOT / "release/toolchain.txt").write_text(
@@ -142,11 +149,13 @@ def write_record(_):
         say("the linked runtime changed: review THIRD-PARTY-NOTICES.txt")
 
 
-# Whether BUILD is the release the tree records: its kronvel.exe's SHA-256 and
-# the runtime objects linked into it (exit 1 when not). Where the toolchain is
-# not the recorded one it exits 77, a skip to CTest, naming the packages that
-# differ: another toolchain gives other bytes, and that is no fault.
 def check_record(args):
+    """Check that BUILD is the release the tree records (the release_record test).
+
+Its kronvel.exe has the recorded SHA-256 and links the recorded runtime objects
+(exit 1 when not). Where the toolchain is not the recorded one it exits 77, a
+skip to CTest, naming the packages that differ: another toolchain gives other
+bytes, and that is no fault."""
     differences = toolchain_differences(toolchain(args.build))
     if differences:
         print("kronvel: skipped: this toolchain is not the one release/toolchain.txt records, so its bytes may "
@@ -220,8 +229,10 @@ def read_buildinfo(text):
     return info
 
 
-# Writes BUILD/BUILDINFO.txt for Kronvel VERSION, only when its text changes.
 def write_buildinfo(args):
+    """Write BUILD/BUILDINFO.txt for Kronvel VERSION (the build's kronvel_buildinfo target).
+
+The build record that ships beside kronvel.exe, written only when its text changes."""
     head = run("git", "rev-parse", "HEAD", errors=subprocess.DEVNULL)
     changed = run("git", "status", "--porcelain", "--untracked-files=no", errors=subprocess.DEVNULL)[1]
     cache = (args.build / "CMakeCache.txt").read_text()
@@ -450,6 +461,15 @@ def pack_into(out, name, files):
 
 
 def package(args):
+    """Pack a release (scripts/package).
+
+From the wine preset's build: OUT/kronvel-VERSION-win32.zip
+(kronvel.exe, its build record BUILDINFO.txt, the README, the licence and the
+third-party notices) with its SHA-256 sum beside it, and the test bundle
+OUT/kronvel-VERSION-win32-tests.zip (the same kronvel.exe, the 32-bit test
+programs and run-tests.cmd, which runs them on any Windows). The same build
+gives the same zips to the byte, whoever packs them under whatever umask:
+each entry's permissions, time and place are set here."""
     if args.base_url and not args.homepage:
         args.parser.error("--base-url needs --homepage, a page that lists the releases")
     if args.build_first:
@@ -478,7 +498,7 @@ def package(args):
             tool = run("osslsigncode", "--version", errors=None, check=True)[1].splitlines()[0].removesuffix(", using:")
             info, exe = info + signed_buildinfo(signed, tool).encode(), signed
     pack_into(out, name, {"kronvel.exe": exe, "BUILDINFO.txt": info} |
-              {file: shipped(file, (ROOT / file).read_bytes()) for file in FROM_TREE})
+              {file: shipped(file, source_file(file)) for file in FROM_TREE})
     digest = f"{sha((out / f'{name}.zip').read_bytes())}  {name}.zip\n"
     (out / f"{name}.zip.sha256").write_text(digest)
     pack_into(out, f"{name}-tests", {"kronvel.exe": exe} | {path.name: path.read_bytes() for path in (
@@ -513,9 +533,11 @@ def rebuild(work, commit=None):
     return (source / "build" / PRESET / "kronvel.exe").read_bytes()
 
 
-# Builds kronvel.exe again, from a copy of this source tree in a folder of
-# another name, and checks that it is BUILD/kronvel.exe to the byte.
 def check_rebuild(args):
+    """Check that kronvel.exe built again is BUILD's (the reproducible_build test).
+
+It builds from a copy of this source tree in a folder of another name, and
+compares the two to the byte."""
     built = (args.build / "kronvel.exe").read_bytes()
     with tempfile.TemporaryDirectory() as work:
         again = rebuild(work)
@@ -527,36 +549,7 @@ def check_rebuild(args):
     return 0
 
 
-# The verification of a downloaded zip: its checks print "ok: ..." or
-# "FAILED: ...", FAILED names the failed ones.
-VERIFY = """Checks a downloaded release zip against this source tree, taking the zip as
-hostile. It opens only a regular file, without blocking, reads it once, up to
-a bound past which it refuses it unread, and checks only those bytes:
-- against the .sha256 beside it (either case of hex);
-- its entries, before any is unpacked, against the release's five files: each
-  once, as Windows names them, a regular file within its size, nothing between
-  or beyond their records;
-- kronvel.exe's signature, if it has one: exactly one (nested ones counted),
-  verifying, with only the attributes (signed: those osslsigncode writes;
-  unsigned: at most a timestamp) and the certificates (the signer's chain,
-  exactly one matching the signer) a release's signature has, in a canonical
-  certificate table; the signer named by its certificate's SHA-256 fingerprint;
-- kronvel.exe without its signature against the release record and, with
-  --rebuild, against a fresh build of the commit;
-- the version in the zip's name, its folder and BUILDINFO.txt against the
-  source's at the commit BUILDINFO.txt names, which must be in the project's
-  history: what HEAD, the tags and the branches of the remote "origin" reach (a
-  commit object merely in the clone, fetched from a fork or a pull request's
-  ref, in a stash, is no release's origin);
-- BUILDINFO.txt against the record that commit gives (release/toolchain.txt's
-  toolchain), and the other files against the tree at that commit;
-- last, the zip itself against the zip its five files pack to with the
-  packer's code, to the byte, so that nothing else rides along and no
-  extractor can read another file from it.
-It prints each check ("ok: ..." or "FAILED: ...", what came from the zip
-escaped), then one verdict line, and exits 0 only when every check passed.
-Its temporary folder goes however it ends, on SIGINT, SIGTERM and SIGHUP too."""
-failed = []
+failed = []  # the checks of verify-release that failed
 
 
 def shown(text):  # with what a terminal would act on, and backslashes, escaped
@@ -707,7 +700,7 @@ def verify(path, cert, stamp_cert, rebuilding, work):
           f"{commit}, not in the project's history: HEAD, the tags and origin's branches do not reach it" if refs == []
           else f"\"{commit}\" is not a commit of this clone (fetch it, or clone the project anew)")
     tree = commit if refs else "HEAD"
-    show = lambda file: subprocess.run(["git", "show", f"{tree}:{file}"], capture_output=True, cwd=ROOT).stdout
+    show = lambda file: source_file(file, tree)
     source_version = version(show("CMakeLists.txt").decode())
     named = re.fullmatch(r"kronvel-(.*)-win32(?: ?[(\[][0-9]+[)\]])?\.zip", name)  # a browser numbers a second copy
     says = {"the zip's name": named[1] if named else name, "its folder": folder[8:-6],
@@ -776,6 +769,35 @@ def stop(number, _):
 
 
 def verify_release(args):
+    """Check a downloaded release zip (scripts/verify-release).
+
+It takes the zip as hostile. It opens only a regular file, without blocking,
+reads it once, up to a bound past which it refuses it unread, and checks only
+those bytes, against this source tree:
+- against the .sha256 beside it (either case of hex);
+- its entries, before any is unpacked, against the release's five files: each
+  once, as Windows names them, a regular file within its size, nothing between
+  or beyond their records;
+- kronvel.exe's signature, if it has one: exactly one (nested ones counted),
+  verifying, with only the attributes (signed: those osslsigncode writes;
+  unsigned: at most a timestamp) and the certificates (the signer's chain,
+  exactly one matching the signer) a release's signature has, in a canonical
+  certificate table; the signer named by its certificate's SHA-256 fingerprint;
+- kronvel.exe without its signature against the release record and, with
+  --rebuild, against a fresh build of the commit;
+- the version in the zip's name, its folder and BUILDINFO.txt against the
+  source's at the commit BUILDINFO.txt names, which must be in the project's
+  history: what HEAD, the tags and the branches of the remote "origin" reach (a
+  commit object merely in the clone, fetched from a fork or a pull request's
+  ref, in a stash, is no release's origin);
+- BUILDINFO.txt against the record that commit gives (release/toolchain.txt's
+  toolchain), and the other files against the tree at that commit;
+- last, the zip itself against the zip its five files pack to with the
+  packer's code, to the byte, so that nothing else rides along and no
+  extractor can read another file from it.
+It prints each check ("ok: ..." or "FAILED: ...", what came from the zip
+escaped), then one verdict line, and exits 0 only when every check passed.
+Its temporary folder goes however it ends, on SIGINT, SIGTERM and SIGHUP too."""
     signals = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
     for number in signals:
         signal.signal(number, stop)
@@ -800,37 +822,22 @@ def verify_release(args):
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__, allow_abbrev=False,
-                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser = argparse.ArgumentParser(description=__doc__, allow_abbrev=False)
     commands = parser.add_subparsers(required=True, metavar="COMMAND")
 
-    def command(name, function, summary, **options):
-        sub = commands.add_parser(name, help=summary, description=options.pop("description", summary),
-                                  allow_abbrev=False, formatter_class=argparse.RawDescriptionHelpFormatter, **options)
+    def command(name, function, *arguments, prog=None):  # its help, the function's docstring
+        sub = commands.add_parser(name, help=function.__doc__.split("\n")[0], description=function.__doc__,
+                                  prog=prog, allow_abbrev=False, formatter_class=argparse.RawDescriptionHelpFormatter)
         sub.set_defaults(function=function, parser=sub)
+        for argument in arguments:
+            sub.add_argument(argument.lower(), metavar=argument, type=pathlib.Path if argument == "BUILD" else str)
         return sub
 
-    sub = command("buildinfo", write_buildinfo, "write BUILD/BUILDINFO.txt, the build record that ships beside "
-                  "kronvel.exe (the build's kronvel_buildinfo target runs it)")
-    sub.add_argument("build", type=pathlib.Path, metavar="BUILD")
-    sub.add_argument("version", metavar="VERSION")
-    command("record", write_record, "build the wine preset and write the release record, release/: the toolchain it "
-            "assumes (toolchain.txt), the SHA-256 of kronvel.exe, and the third-party runtime objects the linker put "
-            "into it (linked-runtime.txt, which THIRD-PARTY-NOTICES.txt covers)")
-    command("check", check_record, "check that BUILD/kronvel.exe has the recorded SHA-256 and links the recorded "
-            "runtime objects (exit 1 if not); where the installed toolchain is not the recorded one, exit 77 (a skip "
-            "to CTest), naming the packages that differ").add_argument("build", type=pathlib.Path, metavar="BUILD")
-    command("rebuild", check_rebuild, "build kronvel.exe again from a copy of this source tree in a folder of another "
-            "name and check that it is BUILD/kronvel.exe to the byte").add_argument("build", type=pathlib.Path,
-                                                                                   metavar="BUILD")
-    sub = command("package", package, "pack a release (scripts/package)", prog="scripts/package", description="""\
-Packs a release from the wine preset's build: OUT/kronvel-VERSION-win32.zip
-(kronvel.exe, its build record BUILDINFO.txt, the README, the licence and the
-third-party notices) with its SHA-256 sum beside it, and the test bundle
-OUT/kronvel-VERSION-win32-tests.zip (the same kronvel.exe, the 32-bit test
-programs and run-tests.cmd, which runs them on any Windows). The same build
-gives the same zips to the byte, whoever packs them under whatever umask:
-each entry's permissions, time and place are set here.""")
+    command("buildinfo", write_buildinfo, "BUILD", "VERSION")
+    command("record", write_record)
+    command("check", check_record, "BUILD")
+    command("rebuild", check_rebuild, "BUILD")
+    sub = command("package", package, prog="scripts/package")
     sub.add_argument("--no-build", dest="build_first", action="store_false", help="pack the build as it is")
     sub.add_argument("--build", type=pathlib.Path, default=ROOT / "build" / PRESET, metavar="DIR",
                      help="the build to pack (default: build/wine)")
@@ -849,11 +856,9 @@ each entry's permissions, time and place are set here.""")
                      "Scoop manifests")
     sub.add_argument("--homepage", metavar="URL", help="the project's page, which lists its releases (Scoop looks "
                      "there for newer ones); required with --base-url")
-    sub = command("verify", verify_release, "check a downloaded release zip (scripts/verify-release)",
-                  prog="scripts/verify-release", description=VERIFY)
+    sub = command("verify", verify_release, "ZIP", prog="scripts/verify-release")
     sub.error = lambda message: (sub.print_usage(sys.stderr), print(f"{sub.prog}: error: {message}", file=sys.stderr),
                                  sys.exit(print("verdict: FAILED: usage") or 2))  # a usage error is a verdict too
-    sub.add_argument("zip", metavar="ZIP")
     sub.add_argument("--cert", type=os.path.abspath, metavar="CERT.pem", help="trust these certificates (the "
                      "signer's or its root) for code signing instead of the system's roots; the kronvel.exe in ZIP "
                      "must then be signed")
