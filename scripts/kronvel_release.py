@@ -121,13 +121,13 @@ def unrecorded(exe):
 def linked_runtime(map_text):
     inputs = sorted({re.sub(".*/", "", match[1]) for line in map_text.splitlines()[1:]
                      if (match := re.fullmatch(r".{24} {8}([^ ].*):\([^()]*\)", line))})
-    inputs = [name for name in inputs if not re.search(r"\.(obj|res)$", name)]
-    stubs = [match[1] for name in inputs if (match := re.fullmatch(r"(lib[a-z0-9_]+)(s[0-9]+|h|t)\.o", name))]
+    inputs, stub = [name for name in inputs if not re.search(r"\.(obj|res)$", name)], \
+        re.compile(r"(lib[a-z0-9_]+)(s[0-9]+|h|t)\.o")
     return "".join(f"{line}\n" for line in [
         "# The third-party objects linked into kronvel.exe, from the linker's map",
         "# (scripts/kronvel_release.py check checks it); THIRD-PARTY-NOTICES.txt covers them.", "# Objects with code:",
-        *(name for name in inputs if not re.fullmatch(r"lib[a-z0-9_]+(s[0-9]+|h|t)\.o", name)),
-        "# Import libraries whose stubs it holds:", *sorted(set(stubs))])
+        *(name for name in inputs if not stub.fullmatch(name)), "# Import libraries whose stubs it holds:",
+        *sorted({match[1] for match in map(stub.fullmatch, inputs) if match})])
 
 
 def write_record(_):
@@ -178,7 +178,8 @@ bytes, and that is no fault."""
         sys.stdout.writelines(difflib.unified_diff(recorded_runtime.splitlines(True), linked.splitlines(True),
                                                    "release/linked-runtime.txt", "linked now"))
         print("The runtime objects linked into kronvel.exe have changed (above: - recorded, + linked now).\n"
-              "Review THIRD-PARTY-NOTICES.txt for what they bring, then record them: scripts/kronvel_release.py record.")
+              "Review THIRD-PARTY-NOTICES.txt for what they bring, then record them: "
+              "scripts/kronvel_release.py record.")
         status = 1
     return status
 

@@ -133,7 +133,8 @@ class Package(unittest.TestCase):
         self.assertEqual((work / "again" / zip_path.name).read_bytes(), zip_path.read_bytes())
 
     def test_the_zip_holds_the_releases_files_in_order_with_their_permissions(self):
-        self.assertEqual([f"{stat.filemode(entry.external_attr >> 16)} {entry.filename}" for entry in genuine.infolist()],
+        self.assertEqual([f"{stat.filemode(entry.external_attr >> 16)} {entry.filename}" for entry in
+                          genuine.infolist()],
                          [f"{'-rwxr-xr-x' if name == 'kronvel.exe' else '-rw-r--r--'} {folder}/{name}" for name in
                           ("kronvel.exe", "BUILDINFO.txt", "README.md", "LICENSE", "THIRD-PARTY-NOTICES.txt")])
 
