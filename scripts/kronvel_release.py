@@ -541,7 +541,10 @@ It builds from a copy of this source tree in a folder of another name, and
 compares the two to the byte."""
     built = (args.build / "kronvel.exe").read_bytes()
     with tempfile.TemporaryDirectory() as work:
-        again = rebuild(work)
+        try:
+            again = rebuild(work)
+        except (ValueError, OSError, subprocess.CalledProcessError) as error:
+            return print(f"not reproducible: no second build: {error}") or 1
     print(f"{sha(built)}  {args.build / 'kronvel.exe'}\n{sha(again)}  another-source-folder/build/{PRESET}/kronvel.exe")
     if built != again:
         print("not reproducible: the two builds differ (diffoscope FILE1 FILE2 shows where, in PE terms)")
