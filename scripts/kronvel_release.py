@@ -876,8 +876,9 @@ def main(argv=None):
         args.parser.error(f"unrecognized arguments: {' '.join(unknown)}")
     try:
         return args.function(args)
-    except FileNotFoundError as error:
-        sys.exit(f"kronvel: {error.filename}: {error.strerror} (scripts/test installs what the release needs)")
+    except FileNotFoundError as error:  # a build's file, or a tool that is not installed
+        sys.exit(f"kronvel: {error.filename}: {error.strerror}" + ("" if "/" in str(error.filename) else
+                                                                  " (scripts/test installs what the release needs)"))
 
 
 if __name__ == "__main__":
