@@ -217,14 +217,15 @@ class Program : public testing::Test {
     HWND hDlg = nullptr, button = nullptr, list = nullptr;
 };
 
-// What the probe tells this thread's hidden window of its class.
-inline std::vector<DWORD> g_tickTimes;
+// What the probe tells this thread's hidden window of its class: the message
+// times of the program's refresh ticks, and of the probe's own timer's.
+inline std::vector<DWORD> g_tickTimes, g_referenceTimes;
 inline int g_iconSlots = -1; // unanswered; or bit 0, the small slot filled, bit 1, the big one
 
 inline LRESULT CALLBACK TakeFromProbe(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == PROBE_TICK)
-        g_tickTimes.push_back(DWORD(lParam));
+        (wParam == PROBE_REFERENCE ? g_referenceTimes : g_tickTimes).push_back(DWORD(lParam));
     if (message == PROBE_ICONS)
         g_iconSlots = (wParam ? 1 : 0) | (lParam ? 2 : 0);
     return DefWindowProcW(window, message, wParam, lParam);
@@ -257,6 +258,7 @@ class ProgramUnderProbe : public Program {
         hook = SetWindowsHookExW(WH_GETMESSAGE, Export<HOOKPROC>(dll, "ProbeHook"), dll, process.dwThreadId);
         ASSERT_NE(hook, nullptr) << "error " << GetLastError();
         g_tickTimes.clear();
+        g_referenceTimes.clear();
         g_iconSlots = -1;
     }
     void TearDown() override
