@@ -531,11 +531,9 @@ compares the two to the byte."""
         except (ValueError, OSError, subprocess.CalledProcessError) as error:
             return print(f"not reproducible: no second build: {error}") or 1
     print(f"{sha(built)}  {args.build / 'kronvel.exe'}\n{sha(again)}  another-source-folder/build/{PRESET}/kronvel.exe")
-    if built != again:
-        print("not reproducible: the two builds differ (diffoscope FILE1 FILE2 shows where, in PE terms)")
-        return 1
-    print("reproducible: both builds are identical")
-    return 0
+    print("reproducible: both builds are identical" if built == again else
+          "not reproducible: the two builds differ (diffoscope FILE1 FILE2 shows where, in PE terms)")
+    return 0 if built == again else 1
 
 
 failed = []  # the checks of verify-release that failed
@@ -583,10 +581,9 @@ def listing(archive, data):
     for entry in entries:
         name, mode = entry.orig_filename, entry.external_attr >> 16  # as stored, even past a NUL
         key = name.replace("\\", "/").casefold()  # one file to Windows
-        parts = key.split("/")
         if key in seen:
             problems.append(f"{name} is {seen[key]} again, to Windows")
-        elif name.startswith(("/", "\\")) or ".." in parts or re.match("[a-z]:", key):
+        elif name.startswith(("/", "\\")) or ".." in key.split("/") or re.match("[a-z]:", key):
             problems.append(f"{name} is outside the folder")
         elif name not in allowed:
             problems.append(f"{name} is not a file of the release")
@@ -798,11 +795,9 @@ Its temporary folder goes however it ends, on SIGINT, SIGTERM and SIGHUP too."""
         signal.pthread_sigmask(signal.SIG_BLOCK, signals)
         shutil.rmtree(work)
     name = shown(os.path.basename(args.zip))
-    if failed:
-        print(f"verdict: FAILED: {name}: {shown('; '.join(failed))}")
-        return 1
-    print(f"verdict: ok: {name} holds the recorded kronvel.exe{', as this source builds it' if args.rebuild else ''}")
-    return 0
+    print(f"verdict: FAILED: {name}: {shown('; '.join(failed))}" if failed else
+          f"verdict: ok: {name} holds the recorded kronvel.exe{', as this source builds it' if args.rebuild else ''}")
+    return 1 if failed else 0
 
 
 def main(argv=None):
@@ -841,8 +836,13 @@ def main(argv=None):
     sub.add_argument("--homepage", metavar="URL", help="the project's page, which lists its releases (Scoop looks "
                      "there for newer ones); required with --base-url")
     sub = command("verify", verify_release, "ZIP", prog="scripts/verify-release")
-    sub.error = lambda message: (sub.print_usage(sys.stderr), print(f"{sub.prog}: error: {message}", file=sys.stderr),
-                                 sys.exit(print("verdict: FAILED: usage") or 2))  # a usage error is a verdict too
+
+    def usage_error(message, error=sub.error):  # a usage error is a verdict too, the last line
+        try:
+            error(message)  # argparse's: the usage and the error on stderr, then exit status 2
+        finally:
+            print("verdict: FAILED: usage")
+    sub.error = usage_error
     sub.add_argument("--cert", type=os.path.abspath, metavar="CERT.pem", help="trust these certificates (the "
                      "signer's or its root) for code signing instead of the system's roots; the kronvel.exe in ZIP "
                      "must then be signed")
