@@ -8,7 +8,7 @@ check of a downloaded zip. The packer and the checker share this code, so they
 cannot disagree. scripts/package and scripts/verify-release are its commands
 "package" and "verify"; each command's --help says what it does."""
 import argparse, difflib, fcntl, hashlib, io, json, os, pathlib, re, shlex, shutil, signal, ssl, stat, struct, \
-    subprocess, sys, tempfile, time, zipfile
+    subprocess, sys, tarfile, tempfile, time, zipfile
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 PRESET = "wine"  # the preset a release is built with
@@ -119,10 +119,9 @@ def unrecorded(exe):
 # its 33rd column): runtime objects with code, then the import libraries whose
 # stubs (libNAMEs00042.o, and the head and tail libNAMEh.o, libNAMEt.o) it holds.
 def linked_runtime(map_text):
-    inputs = sorted({re.sub(".*/", "", match[1]) for line in map_text.splitlines()[1:]
-                     if (match := re.fullmatch(r".{24} {8}([^ ].*):\([^()]*\)", line))})
-    inputs, stub = [name for name in inputs if not re.search(r"\.(obj|res)$", name)], \
-        re.compile(r"(lib[a-z0-9_]+)(s[0-9]+|h|t)\.o")
+    inputs = sorted({os.path.basename(match[1]) for line in map_text.splitlines()[1:] if (match := re.fullmatch(
+        r".{24} {8}([^ ].*):\([^()]*\)", line)) and not match[1].endswith((".obj", ".res"))})  # the program's own
+    stub = re.compile(r"(lib[a-z0-9_]+)(s[0-9]+|h|t)\.o")
     return "".join(f"{line}\n" for line in [
         "# The third-party objects linked into kronvel.exe, from the linker's map",
         "# (scripts/kronvel_release.py check checks it); THIRD-PARTY-NOTICES.txt covers them.", "# Objects with code:",
@@ -389,8 +388,7 @@ def rezip(entries, comment=b""):
 
 # Writes OUT/manifests/k/Kronvel/Kronvel/VERSION/ (winget's three files, laid out
 # as in winget-pkgs) and OUT/kronvel.json (Scoop) from the templates in
-# release/manifests/, for the release zip ZIP_PATH downloaded from the folder BASE_URL;
-# HOMEPAGE is the project's page, which lists its releases.
+# release/manifests/, for the release zip ZIP_PATH downloaded from the folder BASE_URL.
 def write_manifests(out, zip_path, base_url, homepage):
     folder = zip_path.name.removesuffix(".zip")
     version = folder.removeprefix("kronvel-").removesuffix("-win32")
@@ -434,8 +432,9 @@ def sign(image, key, timestamp):
         sys.exit(f"kronvel: the signer's certificate is not for code signing: its extended key usage is {usage}")
     when = run("git", "log", "-1", "--format=%ct", errors=None, check=True)[1].strip()
     with tempfile.TemporaryDirectory() as stage:
-        status, log = run("osslsigncode", "sign", "-h", "sha256", "-time", when, *(("-ts", timestamp) if timestamp
-                          else ()), *signer, "-readpass", key[-1], "-in", image, "-out", f"{stage}/signed.exe", cwd=None)
+        status, log = run("osslsigncode", "sign", "-h", "sha256", "-time", when,
+                          *(("-ts", timestamp) if timestamp else ()), *signer, "-readpass", key[-1], "-in", image,
+                          "-out", f"{stage}/signed.exe", cwd=None)
         # It can report a failure (a timestamp, say) and still exit 0: read what it says.
         log = log.rstrip("\n")
         if status or log.split("\n")[-1] != "Succeeded" or re.search("fail|error", log, re.I):
@@ -501,9 +500,8 @@ each entry's permissions, time and place are set here."""
 def rebuild(work, commit=None):
     source = pathlib.Path(work, "another-source-folder")
     if commit:
-        source.mkdir()
-        run("tar", "-x", "-C", source, data=subprocess.run(["git", "archive", commit], cwd=ROOT, capture_output=True,
-                                                           check=True).stdout, check=True)
+        archive = subprocess.run(["git", "archive", commit], cwd=ROOT, capture_output=True, check=True).stdout
+        tarfile.open(fileobj=io.BytesIO(archive)).extractall(source)
     elif run("git", "rev-parse", "--is-inside-work-tree", errors=subprocess.DEVNULL)[0] == 0:
         for name in run("git", "ls-files", "-z", "--cached", "--others", "--exclude-standard", check=True)[1] \
                 .split("\0")[:-1]:
