@@ -7,7 +7,7 @@ unsigning, the winget and Scoop manifests, a rebuild in another folder, and the
 check of a downloaded zip. The packer and the checker share this code, so they
 cannot disagree. scripts/package and scripts/verify-release are its commands
 "package" and "verify"; each command's --help says what it does."""
-import argparse, difflib, fcntl, hashlib, io, json, os, pathlib, re, shlex, shutil, signal, ssl, stat, struct, \
+import argparse, difflib, fcntl, hashlib, io, json, os, pathlib, platform, re, shutil, signal, ssl, stat, struct, \
     subprocess, sys, tarfile, tempfile, time, zipfile
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
@@ -67,8 +67,7 @@ def build_preset(*targets):
 # headers), or what a link points to. One dpkg-query for all the files: each
 # call reads the whole file database.
 def toolchain(build):
-    system = re.search("^PRETTY_NAME=(.*)", pathlib.Path("/etc/os-release").read_text(), re.M)
-    host = f"build-host: {''.join(shlex.split(system[1])) if system else ''}, {os.uname().machine}\n"
+    host = f"build-host: {platform.freedesktop_os_release().get('PRETTY_NAME', '')}, {platform.machine()}\n"
     if not shutil.which("dpkg-query"):
         return host + "package: (not a Debian system: no package versions)\n"
     tools = (pathlib.Path(build) / "toolchain-tools.txt").read_text().splitlines()
