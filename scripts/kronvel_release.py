@@ -461,12 +461,12 @@ each entry's permissions, time and place are set here."""
         if not (build / file).is_file():
             sys.exit(f"kronvel: no {build / file}: build the {PRESET} preset first")
     exe, info = (build / "kronvel.exe").read_bytes(), (build / "BUILDINFO.txt").read_bytes()
-    values = read_buildinfo(info.decode(errors="replace"))
+    values = read_buildinfo(text := info.decode(errors="replace"))
     if not args.unrecorded:
         if why := unrecorded(exe):
             sys.exit(f"kronvel: {why}: record it (scripts/kronvel_release.py record) or build with the\n"
                      "kronvel: recorded toolchain (release/toolchain.txt)")
-        if differences := toolchain_differences(info.decode(errors="replace")):
+        if differences := toolchain_differences(text):
             sys.exit("kronvel: BUILDINFO.txt's toolchain is not the one release/toolchain.txt records: " +
                      "; ".join(differences))
         if values.get("source") != "the commit as it is":
@@ -478,11 +478,11 @@ each entry's permissions, time and place are set here."""
             sys.exit("kronvel: signing changed more than the signature: not packing")
         info, exe = info + signed_buildinfo(signed, tool).encode(), signed
     out.mkdir(parents=True, exist_ok=True)
-    zips = {name: {"kronvel.exe": exe, "BUILDINFO.txt": info} | {file: shipped(file, source_file(file)) for file in
-                                                                 FROM_TREE},
-            f"{name}-tests": {"kronvel.exe": exe} | {path.name: path.read_bytes() for path in (
-                *(build / file for file in tests), ROOT / "tests/run-tests.cmd")}}
-    for folder, files in zips.items():
+    release = {"kronvel.exe": exe, "BUILDINFO.txt": info} | {
+        file: shipped(file, source_file(file)) for file in FROM_TREE}
+    bundle = {"kronvel.exe": exe} | {
+        path.name: path.read_bytes() for path in (*(build / file for file in tests), ROOT / "tests/run-tests.cmd")}
+    for folder, files in ((name, release), (f"{name}-tests", bundle)):
         (out / f"{folder}.zip").write_bytes(pack(folder, files))
         say(f"packed {out}/{folder}.zip")
     digest = f"{sha((out / f'{name}.zip').read_bytes())}  {name}.zip\n"
@@ -610,8 +610,8 @@ def listing(archive, data):
 def history(commit):
     if not re.fullmatch("[0-9a-f]{40}", commit) or run("git", "cat-file", "-e", f"{commit}^{{commit}}")[0]:
         return None
-    return (["HEAD"] if run("git", "merge-base", "--is-ancestor", commit, "HEAD")[0] == 0 else []) + run(
-        "git", "for-each-ref", "--contains", commit, "--format=%(refname)", "refs/tags", "refs/remotes/origin")[1].split()
+    refs = run("git", "for-each-ref", "--contains", commit, "--format=%(refname)", "refs/tags", "refs/remotes/origin")
+    return (["HEAD"] if run("git", "merge-base", "--is-ancestor", commit, "HEAD")[0] == 0 else []) + refs[1].split()
 
 
 def check_signature(exe, at, size, cert, stamp_cert, work):
