@@ -633,9 +633,9 @@ def check_signature(exe, at, size, cert, stamp_cert, work):
         who = run("openssl", "x509", "-inform", "DER", "-noout", "-subject", "-nameopt", "RFC2253",
                   data=signer)[1].strip().removeprefix("subject=")
         who += ", SHA-256 fingerprint " + ":".join(re.findall("..", sha(signer).upper()))
-    pathlib.Path(work, "kronvel.exe").write_bytes(exe)
-    status, log = run("osslsigncode", "verify", *(("-CAfile", cert) if cert else ()), *(("-TSA-CAfile", stamp_cert) if
-                      stamp_cert else ()), "-in", str(pathlib.Path(work, "kronvel.exe")))
+    (copy := pathlib.Path(work, "kronvel.exe")).write_bytes(exe)
+    status, log = run("osslsigncode", "verify", *(("-CAfile", cert) if cert else ()),
+                      *(("-TSA-CAfile", stamp_cert) if stamp_cert else ()), "-in", copy)
     # Index 0 is the primary signature; osslsigncode exits 0 even when the timestamp fails.
     verdicts = re.findall(r"^Signature verification: (\S+)", log, re.M)
     errors = sorted({line.strip() for line in log.splitlines() if re.search("error|fail", line, re.I)})
@@ -644,7 +644,7 @@ def check_signature(exe, at, size, cert, stamp_cert, work):
                            f"its chain ends at {'the certificates in ' + cert if cert else 'a trusted root here'}"))
     stamp = re.search(r"Timestamp time: (.*)|Timestamp is not available", log)
     check("timestamp", not re.search("^Timestamp Server Signature verification: (?!ok)", log, re.M),
-          stamp and (stamp[1] or "none") or "none")
+          (stamp and stamp[1]) or "none")
 
 
 def verify(path, cert, stamp_cert, rebuilding, work):
