@@ -7,8 +7,8 @@ unsigning, the winget and Scoop manifests, a rebuild in another folder, and the
 check of a downloaded zip. The packer and the checker share this code, so they
 cannot disagree. scripts/package and scripts/verify-release are its commands
 "package" and "verify"; each command's --help says what it does."""
-import argparse, difflib, fcntl, hashlib, io, json, os, pathlib, re, shlex, shutil, signal, ssl, stat, struct, \
-    subprocess, sys, tempfile, time, zipfile
+import argparse, difflib, fcntl, hashlib, io, json, os, pathlib, platform, re, shutil, signal, ssl, stat, struct, \
+    subprocess, sys, tarfile, tempfile, time, zipfile
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 PRESET = "wine"  # the preset a release is built with
@@ -67,8 +67,7 @@ def build_preset(*targets):
 # headers), or what a link points to. One dpkg-query for all the files: each
 # call reads the whole file database.
 def toolchain(build):
-    system = re.search("^PRETTY_NAME=(.*)", pathlib.Path("/etc/os-release").read_text(), re.M)
-    host = f"build-host: {''.join(shlex.split(system[1])) if system else ''}, {os.uname().machine}\n"
+    host = f"build-host: {platform.freedesktop_os_release().get('PRETTY_NAME', '')}, {platform.machine()}\n"
     if not shutil.which("dpkg-query"):
         return host + "package: (not a Debian system: no package versions)\n"
     tools = (pathlib.Path(build) / "toolchain-tools.txt").read_text().splitlines()
@@ -119,10 +118,9 @@ def unrecorded(exe):
 # its 33rd column): runtime objects with code, then the import libraries whose
 # stubs (libNAMEs00042.o, and the head and tail libNAMEh.o, libNAMEt.o) it holds.
 def linked_runtime(map_text):
-    inputs = sorted({re.sub(".*/", "", match[1]) for line in map_text.splitlines()[1:]
-                     if (match := re.fullmatch(r".{24} {8}([^ ].*):\([^()]*\)", line))})
-    inputs, stub = [name for name in inputs if not re.search(r"\.(obj|res)$", name)], \
-        re.compile(r"(lib[a-z0-9_]+)(s[0-9]+|h|t)\.o")
+    inputs = sorted({os.path.basename(match[1]) for line in map_text.splitlines()[1:] if (match := re.fullmatch(
+        r".{24} {8}([^ ].*):\([^()]*\)", line)) and not match[1].endswith((".obj", ".res"))})  # the program's own
+    stub = re.compile(r"(lib[a-z0-9_]+)(s[0-9]+|h|t)\.o")
     return "".join(f"{line}\n" for line in [
         "# The third-party objects linked into kronvel.exe, from the linker's map",
         "# (scripts/kronvel_release.py check checks it); THIRD-PARTY-NOTICES.txt covers them.", "# Objects with code:",
@@ -161,12 +159,11 @@ bytes, and that is no fault."""
         print("kronvel: skipped: this toolchain is not the one release/toolchain.txt records, so its bytes may "
               f"differ: {'; '.join(differences)}")
         return 77
-    status, why = 0, unrecorded((args.build / "kronvel.exe").read_bytes())
+    why = unrecorded((args.build / "kronvel.exe").read_bytes())
     if why:
         print(f"{why}, with the toolchain the record assumes.\nCompare it with the released file to see where: cmp -l, "
               "or diffoscope for the PE structure.\nIf the program was meant to change, record it: "
               "scripts/kronvel_release.py record (and commit release/).", file=sys.stderr)
-        status = 1
     else:
         print(f"kronvel.exe has the recorded SHA-256 {recorded_sha256()}")
     recorded_runtime = recorded("linked-runtime.txt")
@@ -180,13 +177,7 @@ bytes, and that is no fault."""
         print("The runtime objects linked into kronvel.exe have changed (above: - recorded, + linked now).\n"
               "Review THIRD-PARTY-NOTICES.txt for what they bring, then record them: "
               "scripts/kronvel_release.py record.")
-        status = 1
-    return status
-
-
-# The version a CMakeLists.txt's text gives the project.
-def version(cmakelists):
-    return re.search(r"^project\(Kronvel VERSION ([^ )]+)", cmakelists, re.M)[1]
+    return 1 if why or linked != recorded_runtime else 0
 
 
 # The CMAKE_BUILD_TYPE a configure preset sets, itself or by what it inherits,
@@ -223,11 +214,7 @@ build-type: {build_type}
 # BUILDINFO.txt's values by key, each key's first ("package" lines are many; the
 # record is compared whole, with buildinfo()'s text, where it matters).
 def read_buildinfo(text):
-    info = {}
-    for line in text.splitlines():
-        if not line.startswith("#") and ": " in line:
-            info.setdefault(*line.split(": ", 1))
-    return info
+    return dict(line.split(": ", 1) for line in reversed(text.splitlines()) if ": " in line and line[:1] != "#")
 
 
 def write_buildinfo(args):
@@ -258,9 +245,8 @@ def signed_buildinfo(signed, tool):
 # README without what only the source has (its screenshot, from docs/), between
 # the markers "<!-- source only" and "<!-- end of source only -->".
 def shipped(name, tree_bytes):
-    if name != "README.md":
-        return tree_bytes
-    return re.sub(rb"<!-- source only.*?<!-- end of source only -->\n\n?", b"", tree_bytes, flags=re.S)
+    return re.sub(rb"<!-- source only.*?<!-- end of source only -->\n\n?", b"", tree_bytes, flags=re.S) \
+        if name == "README.md" else tree_bytes
 
 
 # A PE image's CheckSum offset, its certificate table entry's offset, and the
@@ -401,8 +387,7 @@ def rezip(entries, comment=b""):
 
 # Writes OUT/manifests/k/Kronvel/Kronvel/VERSION/ (winget's three files, laid out
 # as in winget-pkgs) and OUT/kronvel.json (Scoop) from the templates in
-# release/manifests/, for the release zip ZIP_PATH downloaded from the folder BASE_URL;
-# HOMEPAGE is the project's page, which lists its releases.
+# release/manifests/, for the release zip ZIP_PATH downloaded from the folder BASE_URL.
 def write_manifests(out, zip_path, base_url, homepage):
     folder = zip_path.name.removesuffix(".zip")
     version = folder.removeprefix("kronvel-").removesuffix("-win32")
@@ -419,7 +404,7 @@ def write_manifests(out, zip_path, base_url, homepage):
         (winget if template.suffix == ".yaml" else out).joinpath(template.name).write_text(text)
 
 
-# Signs IMAGE into STAGE/signed.exe (Authenticode, SHA-256) with the key of a
+# IMAGE signed (Authenticode, SHA-256), and the signing tool's version, with the key of a
 # PKCS#12 file (KEY: the file, its password file) or of a PKCS#11 token (the
 # module's library, the certificate file, the key's "pkcs11:" URI, a file
 # holding the PIN), at the commit's time, so that one key and one osslsigncode
@@ -427,7 +412,7 @@ def write_manifests(out, zip_path, base_url, homepage):
 # RFC 3161 timestamp. Refuses a signer's certificate that has expired, is not
 # valid yet, or has extended key usages without code signing. The key's files
 # are the caller's, where it runs (cwd=None).
-def sign(image, stage, key, timestamp):
+def sign(image, key, timestamp):
     if len(key) == 2:  # a PKCS#12 file and its password file
         signer = ("-pkcs12", key[0])
         pem = run("openssl", "pkcs12", "-in", key[0], "-passin", f"file:{key[1]}", "-nokeys", "-clcerts", cwd=None,
@@ -445,20 +430,16 @@ def sign(image, stage, key, timestamp):
     if usage and "Code Signing" not in usage:
         sys.exit(f"kronvel: the signer's certificate is not for code signing: its extended key usage is {usage}")
     when = run("git", "log", "-1", "--format=%ct", errors=None, check=True)[1].strip()
-    status, log = run("osslsigncode", "sign", "-h", "sha256", "-time", when, *(("-ts", timestamp) if timestamp else ()),
-                      *signer, "-readpass", key[-1], "-in", image, "-out", stage / "signed.exe", cwd=None)
-    # It can report a failure (a timestamp, say) and still exit 0: read what it says.
-    log = log.rstrip("\n")
-    if status or log.split("\n")[-1] != "Succeeded" or re.search("fail|error", log, re.I):
-        sys.exit(f"{log}\nkronvel: signing {image} failed")
-    return (stage / "signed.exe").read_bytes()
-
-
-# Packs FILES (name: bytes) into OUT/NAME.zip, under the folder NAME.
-def pack_into(out, name, files):
-    out.mkdir(parents=True, exist_ok=True)
-    (out / f"{name}.zip").write_bytes(pack(name, files))
-    say(f"packed {out}/{name}.zip")
+    with tempfile.TemporaryDirectory() as stage:
+        status, log = run("osslsigncode", "sign", "-h", "sha256", "-time", when,
+                          *(("-ts", timestamp) if timestamp else ()), *signer, "-readpass", key[-1], "-in", image,
+                          "-out", f"{stage}/signed.exe", cwd=None)
+        # It can report a failure (a timestamp, say) and still exit 0: read what it says.
+        log = log.rstrip("\n")
+        if status or log.split("\n")[-1] != "Succeeded" or re.search("fail|error", log, re.I):
+            sys.exit(f"{log}\nkronvel: signing {image} failed")
+        signed = pathlib.Path(stage, "signed.exe").read_bytes()
+    return signed, run("osslsigncode", "--version", errors=None, check=True)[1].splitlines()[0].removesuffix(", using:")
 
 
 def package(args):
@@ -475,35 +456,37 @@ each entry's permissions, time and place are set here."""
         args.parser.error("--base-url needs --homepage, a page that lists the releases")
     if args.build_first:
         build_preset("kronvel", "kronvel_buildinfo", "unit_tests", "exe_tests")
-    build, out = args.build.resolve(), args.out.resolve()
-    for file in ("kronvel.exe", "BUILDINFO.txt", "tests/unit_tests.exe", "tests/exe_tests.exe"):
+    build, out, tests = args.build.resolve(), args.out.resolve(), ("tests/unit_tests.exe", "tests/exe_tests.exe")
+    for file in ("kronvel.exe", "BUILDINFO.txt", *tests):
         if not (build / file).is_file():
             sys.exit(f"kronvel: no {build / file}: build the {PRESET} preset first")
     exe, info = (build / "kronvel.exe").read_bytes(), (build / "BUILDINFO.txt").read_bytes()
-    values = read_buildinfo(info.decode(errors="replace"))
+    values = read_buildinfo(text := info.decode(errors="replace"))
     if not args.unrecorded:
-        if unrecorded(exe):
-            sys.exit(f"kronvel: {unrecorded(exe)}: record it (scripts/kronvel_release.py record) or build with the\n"
+        if why := unrecorded(exe):
+            sys.exit(f"kronvel: {why}: record it (scripts/kronvel_release.py record) or build with the\n"
                      "kronvel: recorded toolchain (release/toolchain.txt)")
-        if differences := toolchain_differences(info.decode(errors="replace")):
+        if differences := toolchain_differences(text):
             sys.exit("kronvel: BUILDINFO.txt's toolchain is not the one release/toolchain.txt records: " +
                      "; ".join(differences))
         if values.get("source") != "the commit as it is":
             sys.exit(f"kronvel: not a release: BUILDINFO.txt says source: {values.get('source')}")
     name = f"kronvel-{values.get('program', '').removeprefix('Kronvel ')}-win32"
-    with tempfile.TemporaryDirectory() as stage:
-        if args.key:
-            signed = sign(build / "kronvel.exe", pathlib.Path(stage), args.key, args.timestamp)
-            if unsign(signed) != exe:
-                sys.exit("kronvel: signing changed more than the signature: not packing")
-            tool = run("osslsigncode", "--version", errors=None, check=True)[1].splitlines()[0].removesuffix(", using:")
-            info, exe = info + signed_buildinfo(signed, tool).encode(), signed
-    pack_into(out, name, {"kronvel.exe": exe, "BUILDINFO.txt": info} |
-              {file: shipped(file, source_file(file)) for file in FROM_TREE})
+    if args.key:
+        signed, tool = sign(build / "kronvel.exe", args.key, args.timestamp)
+        if unsign(signed) != exe:
+            sys.exit("kronvel: signing changed more than the signature: not packing")
+        info, exe = info + signed_buildinfo(signed, tool).encode(), signed
+    out.mkdir(parents=True, exist_ok=True)
+    release = {"kronvel.exe": exe, "BUILDINFO.txt": info} | {
+        file: shipped(file, source_file(file)) for file in FROM_TREE}
+    bundle = {"kronvel.exe": exe} | {
+        path.name: path.read_bytes() for path in (*(build / file for file in tests), ROOT / "tests/run-tests.cmd")}
+    for folder, files in ((name, release), (f"{name}-tests", bundle)):
+        (out / f"{folder}.zip").write_bytes(pack(folder, files))
+        say(f"packed {out}/{folder}.zip")
     digest = f"{sha((out / f'{name}.zip').read_bytes())}  {name}.zip\n"
     (out / f"{name}.zip.sha256").write_text(digest)
-    pack_into(out, f"{name}-tests", {"kronvel.exe": exe} | {path.name: path.read_bytes() for path in (
-        build / "tests/unit_tests.exe", build / "tests/exe_tests.exe", ROOT / "tests/run-tests.cmd")})
     if args.base_url:
         write_manifests(out, out / f"{name}.zip", args.base_url, args.homepage)
     print(digest, end="")
@@ -516,9 +499,8 @@ each entry's permissions, time and place are set here."""
 def rebuild(work, commit=None):
     source = pathlib.Path(work, "another-source-folder")
     if commit:
-        source.mkdir()
-        run("tar", "-x", "-C", source, data=subprocess.run(["git", "archive", commit], cwd=ROOT, capture_output=True,
-                                                           check=True).stdout, check=True)
+        archive = subprocess.run(["git", "archive", commit], cwd=ROOT, capture_output=True, check=True).stdout
+        tarfile.open(fileobj=io.BytesIO(archive)).extractall(source)
     elif run("git", "rev-parse", "--is-inside-work-tree", errors=subprocess.DEVNULL)[0] == 0:
         for name in run("git", "ls-files", "-z", "--cached", "--others", "--exclude-standard", check=True)[1] \
                 .split("\0")[:-1]:
@@ -546,19 +528,16 @@ compares the two to the byte."""
         except (ValueError, OSError, subprocess.CalledProcessError) as error:
             return print(f"not reproducible: no second build: {error}") or 1
     print(f"{sha(built)}  {args.build / 'kronvel.exe'}\n{sha(again)}  another-source-folder/build/{PRESET}/kronvel.exe")
-    if built != again:
-        print("not reproducible: the two builds differ (diffoscope FILE1 FILE2 shows where, in PE terms)")
-        return 1
-    print("reproducible: both builds are identical")
-    return 0
+    print("reproducible: both builds are identical" if built == again else
+          "not reproducible: the two builds differ (diffoscope FILE1 FILE2 shows where, in PE terms)")
+    return 0 if built == again else 1
 
 
 failed = []  # the checks of verify-release that failed
 
 
 def shown(text):  # with what a terminal would act on, and backslashes, escaped
-    return "".join(c if c.isprintable() and c != "\\" else "\\\\" if c == "\\" else f"\\x{ord(c):02x}"
-                   if ord(c) < 256 else f"\\u{ord(c):04x}" for c in str(text))
+    return "".join(c if c.isprintable() and c != "\\" else repr(c)[1:-1] for c in str(text))
 
 
 def check(what, passed, detail):
@@ -588,21 +567,20 @@ KINDS = {stat.S_IFIFO: "FIFO", stat.S_IFCHR: "character device", stat.S_IFBLK: "
          stat.S_IFDIR: "folder", stat.S_IFSOCK: "socket"}
 
 
-# The release's folder and its files' entries by name, when the entries are exactly those; else None.
+# The release's folder and its files' entries by name, when the entries are exactly those; else False.
 def listing(archive, data):
     entries = archive.infolist()
     folder = entries[0].filename.split("/")[0] if entries else ""
     if not re.fullmatch(r"kronvel-[0-9][0-9A-Za-z.+~-]*-win32", folder):
-        return check("entries", False, f"the first is not in a folder kronvel-VERSION-win32: {folder}") and None
+        return check("entries", False, f"the first is not in a folder kronvel-VERSION-win32: {folder}")
     allowed = {f"{folder}/{name}": name for name in FILES}
     problems, seen, found = [], {}, {}
     for entry in entries:
         name, mode = entry.orig_filename, entry.external_attr >> 16  # as stored, even past a NUL
         key = name.replace("\\", "/").casefold()  # one file to Windows
-        parts = key.split("/")
         if key in seen:
             problems.append(f"{name} is {seen[key]} again, to Windows")
-        elif name.startswith(("/", "\\")) or ".." in parts or re.match("[a-z]:", key):
+        elif name.startswith(("/", "\\")) or ".." in key.split("/") or re.match("[a-z]:", key):
             problems.append(f"{name} is outside the folder")
         elif name not in allowed:
             problems.append(f"{name} is not a file of the release")
@@ -624,9 +602,7 @@ def listing(archive, data):
         sound = False
     if not sound:
         problems.append("the archive holds bytes outside its entries' records, or records unlike its listing")
-    if not check("entries", not problems, "; ".join(problems) or f"{folder}/: {', '.join(FILES)}"):
-        return None
-    return folder, found
+    return check("entries", not problems, "; ".join(problems) or f"{folder}/: {', '.join(FILES)}") and (folder, found)
 
 
 # Where the commit COMMIT is in the project's history (HEAD, a tag, a branch of
@@ -634,8 +610,8 @@ def listing(archive, data):
 def history(commit):
     if not re.fullmatch("[0-9a-f]{40}", commit) or run("git", "cat-file", "-e", f"{commit}^{{commit}}")[0]:
         return None
-    return (["HEAD"] if run("git", "merge-base", "--is-ancestor", commit, "HEAD")[0] == 0 else []) + run(
-        "git", "for-each-ref", "--contains", commit, "--format=%(refname)", "refs/tags", "refs/remotes/origin")[1].split()
+    refs = run("git", "for-each-ref", "--contains", commit, "--format=%(refname)", "refs/tags", "refs/remotes/origin")
+    return (["HEAD"] if run("git", "merge-base", "--is-ancestor", commit, "HEAD")[0] == 0 else []) + refs[1].split()
 
 
 def check_signature(exe, at, size, cert, stamp_cert, work):
@@ -657,9 +633,9 @@ def check_signature(exe, at, size, cert, stamp_cert, work):
         who = run("openssl", "x509", "-inform", "DER", "-noout", "-subject", "-nameopt", "RFC2253",
                   data=signer)[1].strip().removeprefix("subject=")
         who += ", SHA-256 fingerprint " + ":".join(re.findall("..", sha(signer).upper()))
-    pathlib.Path(work, "kronvel.exe").write_bytes(exe)
-    status, log = run("osslsigncode", "verify", *(("-CAfile", cert) if cert else ()), *(("-TSA-CAfile", stamp_cert) if
-                      stamp_cert else ()), "-in", str(pathlib.Path(work, "kronvel.exe")))
+    (copy := pathlib.Path(work, "kronvel.exe")).write_bytes(exe)
+    status, log = run("osslsigncode", "verify", *(("-CAfile", cert) if cert else ()),
+                      *(("-TSA-CAfile", stamp_cert) if stamp_cert else ()), "-in", copy)
     # Index 0 is the primary signature; osslsigncode exits 0 even when the timestamp fails.
     verdicts = re.findall(r"^Signature verification: (\S+)", log, re.M)
     errors = sorted({line.strip() for line in log.splitlines() if re.search("error|fail", line, re.I)})
@@ -668,7 +644,7 @@ def check_signature(exe, at, size, cert, stamp_cert, work):
                            f"its chain ends at {'the certificates in ' + cert if cert else 'a trusted root here'}"))
     stamp = re.search(r"Timestamp time: (.*)|Timestamp is not available", log)
     check("timestamp", not re.search("^Timestamp Server Signature verification: (?!ok)", log, re.M),
-          stamp and (stamp[1] or "none") or "none")
+          (stamp and stamp[1]) or "none")
 
 
 def verify(path, cert, stamp_cert, rebuilding, work):
@@ -705,7 +681,7 @@ def verify(path, cert, stamp_cert, rebuilding, work):
           else f"\"{commit}\" is not a commit of this clone (fetch it, or clone the project anew)")
     tree = commit if refs else "HEAD"
     show = lambda file: source_file(file, tree)
-    source_version = version(show("CMakeLists.txt").decode())
+    source_version = re.search(r"^project\(Kronvel VERSION ([^ )]+)", show("CMakeLists.txt").decode(), re.M)[1]
     named = re.fullmatch(r"kronvel-(.*)-win32(?: ?[(\[][0-9]+[)\]])?\.zip", name)  # a browser numbers a second copy
     says = {"the zip's name": named[1] if named else name, "its folder": folder[8:-6],
             "BUILDINFO.txt": info.get("program", "").removeprefix("Kronvel ")}
@@ -745,10 +721,9 @@ def verify(path, cert, stamp_cert, rebuilding, work):
                          f"{line}\n" for line in toolchain_lines(recorded("toolchain.txt", tree)))) + \
         (signed_buildinfo(exe, tool) if at else "")
     theirs, lines = files["BUILDINFO.txt"].decode(errors="replace").splitlines(), ours.splitlines()
-    line = next((n for n in range(max(len(theirs), len(lines))) if theirs[n:n + 1] != lines[n:n + 1]), len(lines))
-    check("BUILDINFO.txt", files["BUILDINFO.txt"] == ours.encode(), f"the record of commit {tree}" if
-          files["BUILDINFO.txt"] == ours.encode() else f"line {line + 1} is \"{(theirs + [''])[line]}\" where the "
-          f"record of commit {tree} has \"{(lines + ['(nothing)'])[line]}\"")
+    line, same = len(os.path.commonprefix([theirs, lines])), files["BUILDINFO.txt"] == ours.encode()
+    check("BUILDINFO.txt", same, f"the record of commit {tree}" if same else f"line {line + 1} is "
+          f"\"{(theirs + [''])[line]}\" where the record of commit {tree} has \"{(lines + ['(nothing)'])[line]}\"")
     if rebuilding:  # the commit's tree, as git holds it, built in the temporary folder
         try:
             fresh = sha(rebuild(work, tree))
@@ -758,10 +733,9 @@ def verify(path, cert, stamp_cert, rebuilding, work):
               f"{sha(unsigned)}, built here from commit {tree}: {fresh}")
     # Last, the zip its checked files pack to, under the source's folder name.
     again = pack(f"kronvel-{source_version}-win32", {file: files[file] for file in FILES})
-    differ = next((n for n, (a, b) in enumerate(zip(data, again)) if a != b), min(len(data), len(again)))
     check("the zip, packed again", data == again, f"its files under kronvel-{source_version}-win32/ pack to its "
           f"{len(data)} bytes" if data == again else f"its {len(data)} bytes differ from the {len(again)} its files "
-          f"under kronvel-{source_version}-win32/ pack to, from byte {differ}")
+          f"under kronvel-{source_version}-win32/ pack to, from byte {len(os.path.commonprefix([data, again]))}")
 
 
 class Stopped(BaseException):  # a signal: past every "except Exception", to the temporary folder's removal
@@ -818,11 +792,9 @@ Its temporary folder goes however it ends, on SIGINT, SIGTERM and SIGHUP too."""
         signal.pthread_sigmask(signal.SIG_BLOCK, signals)
         shutil.rmtree(work)
     name = shown(os.path.basename(args.zip))
-    if failed:
-        print(f"verdict: FAILED: {name}: {shown('; '.join(failed))}")
-        return 1
-    print(f"verdict: ok: {name} holds the recorded kronvel.exe{', as this source builds it' if args.rebuild else ''}")
-    return 0
+    print(f"verdict: FAILED: {name}: {shown('; '.join(failed))}" if failed else
+          f"verdict: ok: {name} holds the recorded kronvel.exe{', as this source builds it' if args.rebuild else ''}")
+    return 1 if failed else 0
 
 
 def main(argv=None):
@@ -861,8 +833,13 @@ def main(argv=None):
     sub.add_argument("--homepage", metavar="URL", help="the project's page, which lists its releases (Scoop looks "
                      "there for newer ones); required with --base-url")
     sub = command("verify", verify_release, "ZIP", prog="scripts/verify-release")
-    sub.error = lambda message: (sub.print_usage(sys.stderr), print(f"{sub.prog}: error: {message}", file=sys.stderr),
-                                 sys.exit(print("verdict: FAILED: usage") or 2))  # a usage error is a verdict too
+
+    def usage_error(message, error=sub.error):  # a usage error is a verdict too, the last line
+        try:
+            error(message)  # argparse's: the usage and the error on stderr, then exit status 2
+        finally:
+            print("verdict: FAILED: usage")
+    sub.error = usage_error
     sub.add_argument("--cert", type=os.path.abspath, metavar="CERT.pem", help="trust these certificates (the "
                      "signer's or its root) for code signing instead of the system's roots; the kronvel.exe in ZIP "
                      "must then be signed")
