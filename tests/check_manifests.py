@@ -1,11 +1,11 @@
 # The winget and Scoop manifests of a release zip (write_manifests in
-# scripts/release.py), written and checked by tests/release_test.py: against the
+# scripts/kronvel_release.py), written and checked by tests/release_test.py: against the
 # vendored schemas, against the rules winget checks beyond its schema, and
 # against the zip itself (its hash, its files, the machine kronvel.exe is built
 # for); then one planted fault at a time, each of which must be caught.
 import copy, functools, hashlib, json, operator, pathlib, zipfile
 
-import jsonschema, pefile, release, yaml  # release: scripts/release.py, on the caller's path
+import jsonschema, kronvel_release, pefile, yaml  # kronvel_release: scripts/, on the caller's PYTHONPATH
 
 VENDOR = pathlib.Path(__file__).resolve().parent / "vendor"
 WINGET = {"version": "", "installer": ".installer", "defaultLocale": ".locale.en-US"}  # type: file suffix
@@ -14,8 +14,8 @@ PE_MACHINES = {0x14C: "x86", 0x8664: "x64", 0xAA64: "arm64"}
 
 def write_manifests(zip_path, out):
     version = zip_path.name.removeprefix("kronvel-").removesuffix("-win32.zip")
-    release.write_manifests(out, zip_path, "https://example.org/kronvel/download/v" + version,
-                            "https://example.org/kronvel/releases")
+    kronvel_release.write_manifests(out, zip_path, "https://example.org/kronvel/download/v" + version,
+                                    "https://example.org/kronvel/releases")
     folder = out / "manifests" / "k" / "Kronvel" / "Kronvel" / version
     # BaseLoader: every value a string, as winget reads them ("1.10" stays "1.10").
     docs = {kind: yaml.load((folder / f"Kronvel.Kronvel{suffix}.yaml").read_text(), Loader=yaml.BaseLoader)

@@ -3,7 +3,7 @@
 # headers, load configuration and imports, and its resources, each against
 # what the program is built to be (res/, the compile target, pefile's layout of
 # the load configuration). What needs Windows' loader or the running program
-# is exe_tests' (exe_program_test.cpp). The machine is the one the image must
+# is exe_tests' (exe_*_test.cpp). The machine is the one the image must
 # be built for: x86 for the shipped program, x64 for the test build's.
 #
 # Usage: tests/exe_file_test.py x86|x64 PATH-TO-kronvel.exe [unittest options]

@@ -1,4 +1,4 @@
-#!/usr/bin/python3
+#!/usr/bin/python3 -B
 # Packs the build signed with certificates made here and checks the zips with
 # scripts/verify-release: the genuine zip, unsigned (with --rebuild), signed and
 # timestamped (by a timestamp server run here on openssl's ts, under a root
@@ -12,29 +12,26 @@
 # versions and commits, the build record, signatures, what is no regular file,
 # signals, and the first round's) fails with the check that names it, within a
 # minute, leaving nothing in its temporary folder, with one verdict line last.
-# Last, the same key in a SoftHSM token signs to the same zip (skipped, after
-# all the rest, where there is no SoftHSM).
+# The same key in a SoftHSM token signs to the same zip (skipped where there is
+# no SoftHSM). Exit 77, a skip to CTest, when a part was skipped and none failed.
 #
-# Usage: tests/release_test.py BUILD-DIR   (exit 0 pass, 1 fail, 77 skip)
+# Usage: PYTHONPATH=scripts tests/release_test.py BUILD-DIR [unittest options]
 import atexit, hashlib, http.server, io, os, pathlib, shutil, signal, stat, struct, subprocess, sys, tempfile, threading, \
-    time, warnings, zipfile, zlib
+    time, unittest, warnings, zipfile, zlib
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-sys.path.insert(0, str(ROOT / "scripts"))
-status = 0
 
 
-def skip(reason):  # a failure found before stays one
-    print(f"kronvel: skipped: {reason}")
-    sys.exit(status or 77)
+def skip(reason):  # all of it, before any test ran
+    sys.exit(print(f"kronvel: skipped: {reason}") or 77)
 
 
 try:
-    import check_manifests, release  # noqa: E402
+    import check_manifests, kronvel_release as release  # from scripts/, on PYTHONPATH
     from asn1crypto import cms, core, pem, x509
 except ImportError as missing:
     skip(f"{missing.name} is missing (packages python3-asn1crypto, python3-jsonschema, python3-pefile, "
-         "python3-yaml)")
+         "python3-yaml; PYTHONPATH=scripts)")
 build = pathlib.Path(sys.argv[1]).resolve()
 for tool in ("osslsigncode", "openssl"):
     shutil.which(tool) or skip(f"{tool} is missing")
@@ -42,12 +39,6 @@ built = (build / "kronvel.exe").read_bytes()
 work = pathlib.Path(tempfile.mkdtemp())
 atexit.register(shutil.rmtree, work)
 os.chdir(work)
-
-
-def expect(what, passed, detail=""):
-    global status
-    print(f"{'ok' if passed else 'FAILED'}: {what}{': ' + detail if detail else ''}", flush=True)
-    status |= not passed
 
 
 def run(*command, **options):
@@ -131,30 +122,64 @@ for name, mask in (("good", 0o022), ("again", 0o002)):
 zip_path = next(pathlib.Path("good").glob("kronvel-*-win32.zip"))
 folder, genuine = zip_path.stem, zipfile.ZipFile(zip_path)
 files = {entry.filename.split("/")[1]: genuine.read(entry) for entry in genuine.infolist()}
-expect("the same key signs to the same zip, under umask 022 and 002",
-       (work / "again" / zip_path.name).read_bytes() == zip_path.read_bytes())
-listing = [f"{stat.filemode(entry.external_attr >> 16)} {entry.filename}" for entry in genuine.infolist()]
-expect("the zip holds the release's files, in order, with their permissions", listing == [
-    f"{'-rwxr-xr-x' if name == 'kronvel.exe' else '-rw-r--r--'} {folder}/{name}"
-    for name in ("kronvel.exe", "BUILDINFO.txt", "README.md", "LICENSE", "THIRD-PARTY-NOTICES.txt")], str(listing))
-expect("without its signature the packed kronvel.exe is the build's", release.unsign(files["kronvel.exe"]) == built)
-if release.unrecorded(built):
-    skip(f"{release.unrecorded(built)}, which verify-release compares with")
-if "\nsource: the commit as it is\n" not in (build / "BUILDINFO.txt").read_text():
-    skip(f"{build}/BUILDINFO.txt is of a tree with uncommitted changes, which verify-release refuses: commit, build")
-found = verify(zip_path)
-expect("verify-release passes the signed package", found[0].startswith("verdict: ok"), " / ".join(found))
+# Why verify-release cannot pass this build's zip, if it cannot.
+UNVERIFIABLE = release.unrecorded(built) and f"{release.unrecorded(built)}, which verify-release compares with" or \
+    "\nsource: the commit as it is\n" not in (build / "BUILDINFO.txt").read_text() and \
+    f"{build}/BUILDINFO.txt is of a tree with uncommitted changes, which verify-release refuses: commit, build"
 
-check_manifests.check(zip_path.resolve(), work / "manifests", expect)
-certificate("expired", "codeSigning", "-startdate", "20200101000000Z", "-enddate", "20200201000000Z")
-certificate("server", "serverAuth")
-(work / "wrong.txt").write_text("wrong\n")
-for what, key, password, reason in (("a wrong PKCS#12 password", "maintainer", "wrong.txt", "password"),
-                                    ("an expired certificate", "expired", "pass.txt", "has expired"),
-                                    ("a server's certificate", "server", "pass.txt", "not for code signing")):
-    ok, log = pack(f"refused-{key}", key, password)
-    expect(f"packing stops for {what}, saying why", not ok and reason in log and not os.path.exists(f"refused-{key}"),
-           next((line for line in log.splitlines() if reason in line), log))
+
+class Package(unittest.TestCase):
+    def test_the_same_key_signs_to_the_same_zip_under_umask_022_and_002(self):
+        self.assertEqual((work / "again" / zip_path.name).read_bytes(), zip_path.read_bytes())
+
+    def test_the_zip_holds_the_releases_files_in_order_with_their_permissions(self):
+        self.assertEqual([f"{stat.filemode(entry.external_attr >> 16)} {entry.filename}" for entry in
+                          genuine.infolist()],
+                         [f"{'-rwxr-xr-x' if name == 'kronvel.exe' else '-rw-r--r--'} {folder}/{name}" for name in
+                          ("kronvel.exe", "BUILDINFO.txt", "README.md", "LICENSE", "THIRD-PARTY-NOTICES.txt")])
+
+    def test_without_its_signature_the_packed_kronvel_exe_is_the_builds(self):
+        self.assertEqual(release.unsign(files["kronvel.exe"]), built)
+
+    def test_the_zip_reader_packs_the_genuine_zips_records_to_its_bytes(self):
+        self.assertEqual(release.rezip(release.records(genuine_zip)), genuine_zip)
+
+    def test_the_winget_and_scoop_manifests_pass_and_planted_faults_fail(self):
+        def expect(what, passed, detail):
+            with self.subTest(what):
+                self.assertTrue(passed, detail)
+        check_manifests.check(zip_path.resolve(), work / "manifests", expect)
+
+    def test_packing_stops_for_a_bad_key_saying_why(self):
+        certificate("expired", "codeSigning", "-startdate", "20200101000000Z", "-enddate", "20200201000000Z")
+        certificate("server", "serverAuth")
+        (work / "wrong.txt").write_text("wrong\n")
+        for what, key, password, reason in (("a wrong PKCS#12 password", "maintainer", "wrong.txt", "password"),
+                                            ("an expired certificate", "expired", "pass.txt", "has expired"),
+                                            ("a server's certificate", "server", "pass.txt", "not for code signing")):
+            with self.subTest(what):
+                ok, log = pack(f"refused-{key}", key, password)
+                self.assertFalse(ok or os.path.exists(f"refused-{key}"), log)
+                self.assertIn(reason, log)
+
+    def test_the_key_in_a_pkcs11_token_signs_to_the_same_zip_as_in_a_pkcs12_file(self):
+        module = pathlib.Path("/usr/lib/softhsm/libsofthsm2.so")
+        module.exists() or self.skipTest("no SoftHSM (package softhsm2)")
+        list(pathlib.Path("/usr/lib").glob("*/engines-3/pkcs11.so")) or \
+            self.skipTest("no PKCS#11 engine for OpenSSL (package libengine-pkcs11-openssl)")
+        os.environ["SOFTHSM2_CONF"] = str(work / "softhsm2.conf")
+        (work / "tokens").mkdir()
+        (work / "softhsm2.conf").write_text(f"directories.tokendir = {work}/tokens\n")
+        (work / "pin.txt").write_text("5678\n")
+        run("softhsm2-util", "--init-token", "--free", "--label", "kronvel", "--so-pin", "1234", "--pin", "5678",
+            check=True)
+        run("softhsm2-util", "--import", "maintainer.key", "--token", "kronvel", "--label", "signer", "--id", "01",
+            "--pin", "5678", check=True)
+        ok, log = pack("token", None, None, "--sign-pkcs11", module, "maintainer.pem",
+                       "pkcs11:token=kronvel;object=signer;type=private", "pin.txt")
+        self.assertTrue(ok, log)
+        self.assertEqual((work / "token" / zip_path.name).read_bytes(), zip_path.read_bytes())
+
 
 # A timestamp server: openssl ts answers each query osslsigncode posts.
 certificate("timestamp-root", "root")
@@ -172,23 +197,8 @@ class Stamper(http.server.BaseHTTPRequestHandler):
                                         input=query, capture_output=True).stdout)
 
 
-server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Stamper)
 Stamper.log_message = lambda *_: None
-threading.Thread(target=server.serve_forever, daemon=True).start()
-stamp = ("--timestamp", f"http://127.0.0.1:{server.server_port}/")
-for name, key, cert, more in (("unsigned", None, None, ()), ("stamped", "maintainer", "maintainer.pem", stamp)):
-    ok, log = pack(name, key, "pass.txt", *more)
-    found = verify(pathlib.Path(name, zip_path.name), cert, "--timestamp-cert", "timestamp-root.pem",
-                   *(() if key else ("--rebuild",))) if ok else [log]
-    expect(f"verify-release passes the genuine package, {name}", found[0].startswith("verdict: ok"), " / ".join(found))
-server.shutdown()
-stamped = (pathlib.Path("stamped") / zip_path.name).read_bytes()
-(work / "upper").mkdir()
-shutil.copy(zip_path, "upper")
-(work / "upper" / f"{zip_path.name}.sha256").write_text(f"{sha(zip_path.read_bytes()).upper()}  {zip_path.name}\n")
-found = verify(pathlib.Path("upper", zip_path.name))
-expect("verify-release passes the genuine package, its sum in upper-case hex", found[0].startswith("verdict: ok"),
-       " / ".join(found))
+
 
 # The hostile zips: the genuine one's entries, changed, then extra entries.
 certificate("attacker")
@@ -260,41 +270,13 @@ def packed(changes, extra):  # the genuine files, with CHANGES, and EXTRA entrie
     return stream.getvalue()
 
 
-# The genuine zip's records as fields to edit, and packed again: each entry's local header (LOCAL's fields),
-# name, extra field and data, and its central record (CENTRAL's), name, extra field and comment.
-LOCAL, CENTRAL, END = "<4s5H3I2H", "<4s6H3I5H2I", "<4s4H2IH"
 genuine_zip = zip_path.read_bytes()
 
 
-def records(data=genuine_zip):
-    entries, at = [], struct.unpack(END, data[-22:])[6]
-    while data[at:at + 4] == b"PK\1\2":
-        central = list(struct.unpack_from(CENTRAL, data, at))
-        name, extra, comment = (data[at + 46 + sum(central[10:10 + n]):][:central[10 + n]] for n in range(3))
-        at, local = at + 46 + sum(central[10:13]), list(struct.unpack_from(LOCAL, data, central[16]))
-        lname, lextra, body = (data[central[16] + 30 + sum(local[9:9 + n]):][:(local[9:11] + [central[8]])[n]]
-                               for n in range(3))
-        entries.append(dict(local=local, lname=lname, lextra=lextra, body=body, central=central, name=name,
-                            extra=extra, comment=comment))
-    return entries
-
-
-def rezip(entries, comment=b""):
-    out, directory = b"", b""
-    for e in entries:
-        local, central = e["local"][:], e["central"][:]
-        local[7], local[9:11] = len(e["body"]), [len(e["lname"]), len(e["lextra"])]
-        central[8], central[10:13], central[16] = len(e["body"]), [len(e[k]) for k in ("name", "extra", "comment")], len(out)
-        out += struct.pack(LOCAL, *local) + e["lname"] + e["lextra"] + e["body"]
-        directory += struct.pack(CENTRAL, *central) + e["name"] + e["extra"] + e["comment"]
-    return out + directory + struct.pack(END, b"PK\5\6", 0, 0, len(entries), len(entries), len(directory), len(out),
-                                         len(comment)) + comment
-
-
 def edited(edit, comment=b""):  # the genuine zip, its records changed by EDIT (entries, by file: its record)
-    entries = records()
+    entries = release.records(genuine_zip)
     edit({e["name"].decode().split("/")[1]: e for e in entries})
-    return rezip(entries, comment)
+    return release.rezip(entries, comment)
 
 
 def refill(entry, data):  # ENTRY's contents replaced by DATA, deflated
@@ -321,7 +303,6 @@ def fifo(path):
     os.mkfifo(path)
 
 
-expect("the test's zip editor packs the genuine zip's records to its bytes", rezip(records()) == genuine_zip)
 unicode_path = P.encode() + b"kronvel.exe"  # Info-ZIP's Unicode Path field: version 1, the CRC of the name it replaces
 unicode_path = extra(0x7075, b"\1" + struct.pack("<I", zlib.crc32(P.encode() + b"LICENSE")) + unicode_path)
 hostile_zip = edited(lambda e: refill(e["kronvel.exe"], files["LICENSE"]))  # its kronvel.exe the licence's text
@@ -456,37 +437,50 @@ CLASSES = {  # by class: what, expected in a FAILED line, the zip's bytes (or wh
 warnings.simplefilter("ignore")  # duplicate names are the point
 HOSTILE = [(what, wanted, (options[0] if options else {}).get("edit", bytes)(packed(changes, extra)), *options)
            for what, wanted, changes, extra, *options in HOSTILE]
-for number, (what, wanted, data, *options) in enumerate(
-        [(f"{kind}: {row[0]}", *row[1:]) for kind, rows in CLASSES.items() for row in rows] + HOSTILE):
-    options = {"name": zip_path.name, "cert": "maintainer.pem", **(options[0] if options else {})}
-    path = pathlib.Path(f"case{number}", options["name"])
-    path.parent.mkdir()
-    if path.name != zip_path.name:
-        shutil.copy(zip_path, path.parent)  # the genuine zip beside it, under its own name
-    if callable(data):
-        data(path)
-    else:
-        path.write_bytes(data)
-        path.with_name(path.name + ".sha256").write_text(options.get("sum", sha(data)) + f"  {path.name}\n")
-    found = verify(path, options["cert"], *options.get("more", ()), env=options.get("env"), signal=options.get("signal"))
-    caught = [line for line in found if line.startswith("FAILED: ") and wanted in line]
-    expect(what, caught and found[-1].startswith("verdict: FAILED: "), " / ".join(caught[:1] + found[-1:]))
 
-# Last, as it may be skipped: the same key in a SoftHSM token.
-module = pathlib.Path("/usr/lib/softhsm/libsofthsm2.so")
-module.exists() or skip("no SoftHSM (package softhsm2)")
-list(pathlib.Path("/usr/lib").glob("*/engines-3/pkcs11.so")) or \
-    skip("no PKCS#11 engine for OpenSSL (package libengine-pkcs11-openssl)")
-os.environ["SOFTHSM2_CONF"] = str(work / "softhsm2.conf")
-(work / "tokens").mkdir()
-(work / "softhsm2.conf").write_text(f"directories.tokendir = {work}/tokens\n")
-(work / "pin.txt").write_text("5678\n")
-run("softhsm2-util", "--init-token", "--free", "--label", "kronvel", "--so-pin", "1234", "--pin", "5678",
-    check=True)
-run("softhsm2-util", "--import", "maintainer.key", "--token", "kronvel", "--label", "signer", "--id", "01", "--pin",
-    "5678", check=True)
-ok, log = pack("token", None, None, "--sign-pkcs11", module, "maintainer.pem",
-               "pkcs11:token=kronvel;object=signer;type=private", "pin.txt")
-expect("the key in a PKCS#11 token signs to the same zip as in a PKCS#12 file",
-       ok and (work / "token" / zip_path.name).read_bytes() == zip_path.read_bytes(), "" if ok else log)
-sys.exit(status)
+
+@unittest.skipIf(UNVERIFIABLE, UNVERIFIABLE)
+class VerifyRelease(unittest.TestCase):
+    def test_passes_the_genuine_zip(self):
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Stamper)
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        self.addCleanup(server.server_close)
+        self.addCleanup(server.shutdown)
+        stamp = ("--timestamp", f"http://127.0.0.1:{server.server_port}/")
+        (work / "upper").mkdir()
+        shutil.copy(zip_path, "upper")
+        (work / "upper" / f"{zip_path.name}.sha256").write_text(f"{sha(genuine_zip).upper()}  {zip_path.name}\n")
+        timestamps = ("--timestamp-cert", "timestamp-root.pem")
+        for name, packing, cert, more in (("good", None, "maintainer.pem", ()),  # signed, packed above
+                                          ("unsigned", (None,), None, (*timestamps, "--rebuild")),
+                                          ("stamped", ("maintainer", "pass.txt", *stamp), "maintainer.pem", timestamps),
+                                          ("upper", None, "maintainer.pem", ())):  # its sum in upper-case hex
+            with self.subTest(name):
+                ok, log = pack(name, *packing) if packing else (True, "")
+                found = verify(pathlib.Path(name, zip_path.name), cert, *more) if ok else [log]
+                self.assertTrue(found[0].startswith("verdict: ok"), " / ".join(found))
+
+    def test_fails_each_hostile_zip_with_the_check_that_names_it(self):
+        for number, (what, wanted, data, *options) in enumerate(
+                [(f"{kind}: {row[0]}", *row[1:]) for kind, rows in CLASSES.items() for row in rows] + HOSTILE):
+            with self.subTest(what):
+                options = {"name": zip_path.name, "cert": "maintainer.pem", **(options[0] if options else {})}
+                path = pathlib.Path(f"case{number}", options["name"])
+                path.parent.mkdir()
+                if path.name != zip_path.name:
+                    shutil.copy(zip_path, path.parent)  # the genuine zip beside it, under its own name
+                if callable(data):
+                    data(path)
+                else:
+                    path.write_bytes(data)
+                    path.with_name(path.name + ".sha256").write_text(options.get("sum", sha(data)) + f"  {path.name}\n")
+                found = verify(path, options["cert"], *options.get("more", ()), env=options.get("env"),
+                               signal=options.get("signal"))
+                caught = [line for line in found if line.startswith("FAILED: ") and wanted in line]
+                self.assertTrue(caught and found[-1].startswith("verdict: FAILED: "), " / ".join(found))
+                print(f"refused: {what}: {caught[0]}", flush=True)
+
+
+if __name__ == "__main__":
+    result = unittest.main(argv=sys.argv[:1] + sys.argv[2:], exit=False, verbosity=2).result
+    sys.exit(0 if result.wasSuccessful() and not result.skipped else 77 if result.wasSuccessful() else 1)

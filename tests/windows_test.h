@@ -12,8 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -27,6 +25,13 @@ const DWORD WAIT_MS = 10000;
 inline std::string Narrow(const std::wstring &text)
 {
     return std::string(text.begin(), text.end());
+}
+
+// An export of a loaded module, looked up at run time (through void (*)(),
+// which converts to any function type without a warning).
+template <typename Function> Function Export(HMODULE module, const char *name)
+{
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
 // Asks done() until it answers true or WAIT_MS have passed, this thread's own
@@ -175,45 +180,3 @@ class Dialog : public testing::Test {
 
     HWND hDlg = nullptr, list = nullptr, button = nullptr;
 };
-
-// ---------------------------------------------------------------------------
-// exe_tests: a built kronvel.exe, running
-
-inline std::wstring g_exePath; // the program under test, by its full path
-
-// An export of a loaded module, looked up at run time (through void (*)(),
-// which converts to any function type without a warning).
-template <typename Function> Function Export(HMODULE module, const char *name)
-{
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
-// This Windows' build number, RtlGetVersion's: this program has no manifest,
-// so GetVersionEx would claim Windows 8 on anything newer.
-inline DWORD WindowsBuild()
-{
-    OSVERSIONINFOW version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    Export<LONG(NTAPI *)(OSVERSIONINFOW *)>(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")(&version);
-    return version.dwBuildNumber;
-}
-
-// Skips the test, saying why, where a reason is given ("": none).
-#define KV_SKIP_IF(reason)                                                                                             \
-    if (std::string kvWhy = (reason); !kvWhy.empty())                                                                  \
-    GTEST_SKIP() << kvWhy
-
-// Why a check of something only real Windows does cannot run here, or "" when
-// it can: under Wine (underWine says what Wine does not do), or on a Windows
-// older than the build from which the platform promises it (from names it).
-// KRONVEL_TEST_UNDER_WINE=1 runs them under Wine too, to see them fail there.
-inline std::string WhyNotHere(const char *underWine, DWORD firstBuild = 0, const char *from = "")
-{
-    if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr &&
-        GetEnvironmentVariableW(L"KRONVEL_TEST_UNDER_WINE", nullptr, 0) == 0)
-        return std::string("needs real Windows, skipped under Wine: ") + underWine;
-    if (WindowsBuild() >= firstBuild)
-        return "";
-    return std::string("Windows promises this from ") + from + " (build " + std::to_string(firstBuild) +
-           ") on; this is build " + std::to_string(WindowsBuild());
-}
