@@ -1,25 +1,24 @@
 # shellcheck shell=bash
-# Shared by the scripts: the packages each job needs, the build, which Windows
-# programs this host can run, and the Wine environment of a prefix. Sourced.
+# Shared by the scripts (sourced): the packages each job needs, the build,
+# which Windows programs this host can run, and the Wine environment.
 
 KV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-# Debian packages, one list per need. Only scripts/test and scripts/run install
+# Debian packages, one list per need: scripts/test and scripts/run install
 # them; the other scripts say what is missing.
 declare -A KV_PACKAGES=(
     [build]="cmake make clang lld g++-mingw-w64-i686-posix binutils-mingw-w64-i686 googletest python3 python3-pefile python3-asn1crypto"
     [build64]="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64"
     [wine32]="wine fonts-wine wine32:i386"
     [wine64]="wine fonts-wine wine64"
-    [display]="xvfb"
-    [guest]="qemu-system-x86 mmdebstrap e2fsprogs"
+    [display]="xvfb xauth"
+    [guest]="qemu-system-x86 debvm"
     [screenshot]="imagemagick x11-utils xdotool"
     [checks]="shellcheck osslsigncode openssl softhsm2 libengine-pkcs11-openssl python3-jsonschema python3-yaml"
     [icon]="librsvg2-bin icoutils imagemagick fonts-dejavu-core"
 )
 
-# The Wine architecture of each Linux preset's programs (CMake's
-# KRONVEL_WINE_ARCH, for the scripts that choose a preset before configuring).
+# Each preset's Wine architecture, for scripts that choose one before CMake.
 # shellcheck disable=SC2034 # read by the scripts that source this file
 declare -A KV_PRESET_ARCH=([wine]=win32 [wine64]=win64)
 
@@ -27,16 +26,14 @@ kv_say() { printf 'kronvel: %s\n' "$*" >&2; }
 
 # Under set -e, a failing command ends a script: it says which, and where.
 kv_report_failures() {
-    set -o errtrace
-    shopt -s inherit_errexit
+    set -o errtrace && shopt -s inherit_errexit
     trap 'kv_say "failed (exit status $?): $BASH_COMMAND (${BASH_SOURCE[0]##*/} line $LINENO)"' ERR
 }
 
-# Installs the packages of the given needs (kv_need --install) or, without
-# --install or as another user than root, names what is missing and fails.
-# A failed install says which step failed and how to retry, keeps apt's first
-# error line in KV_NEED_ERROR, and takes back an i386 architecture it added:
-# with it, every later "apt-get update" would fail on that index too.
+# Installs the packages of the given needs (--install, as root) or names what
+# is missing and fails. A failed install says which step failed and how to
+# retry, keeps apt's first error line in KV_NEED_ERROR, and takes back an i386
+# architecture it added: every later "apt-get update" would fail on it too.
 kv_need() { # [--install] need...
     local install=0 need pkg missing=()
     [ "$1" != --install ] || { install=1; shift; }
@@ -89,10 +86,10 @@ kv_build() { # preset [--target ...]
 }
 
 # Whether this host runs 32-bit x86 code, found by running some: a 143-byte
-# i386 Linux program asks the kernel for its machine name (newuname) and exits
-# with 42 when it says x86_64, 43 otherwise. A kernel without IA-32 emulation
-# will not start it or kills it; an emulator such as qemu-i386 reports i686,
-# and Wine does not run under one. KV_I386_WHY says what was seen.
+# i386 Linux program exits with 42 when the kernel names its machine x86_64, 43
+# otherwise (an emulator such as qemu-i386, under which Wine does not run, says
+# i686); a kernel without IA-32 emulation will not start it or kills it.
+# KV_I386_WHY says what was seen.
 kv_runs_i386() {
     local probe out status
     mkdir -p "$KV_ROOT/build"
@@ -121,21 +118,19 @@ END
     return 1
 }
 
-# Installs 32-bit Wine, the one optional package, where this host runs 32-bit
-# code and no mode is asked for; where it cannot, keeps apt's reason for
-# kv_runs_win32 (KV_WINE32_ERROR).
+# Installs 32-bit Wine where this host runs 32-bit code and no mode is asked
+# for; where it cannot, keeps apt's reason for kv_runs_win32 (KV_WINE32_ERROR).
 kv_install_wine32() {
     { [ "${KRONVEL_TEST_ARCH:-auto}" = auto ] && kv_runs_i386; } || return 0
     kv_need --install wine32 || export KV_WINE32_ERROR=${KV_NEED_ERROR:-}
 }
 
-# Whether 32-bit Windows programs are run here, and how (KV_WIN32): natively
-# where the host runs 32-bit code and 32-bit Wine is installed; with --emulated
-# (the tests), in the emulated guest of scripts/guest where not and the guest's
-# image is built, or with KRONVEL_TEST_ARCH=emulated. Not with
-# KRONVEL_TEST_ARCH=x64, nor where neither can be had: KV_NO_WIN32 says why.
-# KV_WIN32_WHY says why they run as they do. scripts/test passes down why an
-# install or the guest's build failed (KV_WINE32_ERROR, KV_GUEST_ERROR).
+# Whether 32-bit Windows programs run here, and how (KV_WIN32, and why:
+# KV_WIN32_WHY): natively where the host runs 32-bit code and has 32-bit Wine;
+# with --emulated (the tests), in scripts/guest's guest where not, or with
+# KRONVEL_TEST_ARCH=emulated. Not with KRONVEL_TEST_ARCH=x64, nor where neither
+# can be had (why: KV_NO_WIN32, with scripts/test's KV_WINE32_ERROR and
+# KV_GUEST_ERROR, why an install or the guest's build failed).
 # shellcheck disable=SC2034 # read by the scripts that source this file
 # shellcheck disable=SC2120 # scripts/test and wine-prefix pass --emulated
 kv_runs_win32() { # [--emulated]
@@ -162,8 +157,8 @@ kv_runs_win32() { # [--emulated]
 
 # The Wine environment of a prefix, private to its build folder: quiet, with
 # the .NET and HTML engine installers a new prefix offers switched off, and the
-# display that scripts/wine-prefix start chose for it. KV_WINE is the loader:
-# Debian's "wine" launcher would take the 32-bit one wherever it is installed.
+# display wine-prefix start chose, with its key. KV_WINE is the loader: Debian's
+# "wine" launcher would take the 32-bit one wherever it is installed.
 kv_wine_env() { # win32|win64 prefix
     case "$1" in
     win32) KV_WINE=/usr/lib/wine/wine ;;
@@ -173,7 +168,8 @@ kv_wine_env() { # win32|win64 prefix
     export WINEPREFIX="$2" WINEARCH="$1" WINELOADER="$KV_WINE"
     export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
     KV_STATE="$2.state"
-    [ ! -f "$KV_STATE" ] || export "$(grep '^DISPLAY=' "$KV_STATE")"
+    local var
+    while read -r var; do export "${var?}"; done < <(grep -sE '^(DISPLAY|XAUTHORITY)=' "$KV_STATE")
 }
 
 # Makes the prefix of kv_wine_env's environment ready, on a display, the first
