@@ -7,8 +7,8 @@ unsigning, the winget and Scoop manifests, a rebuild in another folder, and the
 check of a downloaded zip. The packer and the checker share this code, so they
 cannot disagree. scripts/package and scripts/verify-release are its commands
 "package" and "verify"; each command's --help says what it does."""
-import argparse, difflib, fcntl, hashlib, io, json, os, pathlib, platform, re, shutil, signal, ssl, stat, struct, \
-    subprocess, sys, tarfile, tempfile, time, zipfile
+import argparse, contextlib, difflib, fcntl, hashlib, io, json, os, pathlib, platform, re, shutil, signal, ssl, \
+    stat, struct, subprocess, sys, tarfile, tempfile, time, zipfile
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 PRESET = "wine"  # the preset a release is built with
@@ -37,8 +37,9 @@ def run(*command, data=None, cwd=ROOT, errors=subprocess.STDOUT, check=False):
                           start_new_session=True) as process:
         try:
             out = process.communicate(data)[0].decode(errors="replace")
-        except BaseException:
-            os.killpg(process.pid, signal.SIGKILL)
+        except BaseException:  # a signal: the group goes, unless it has already gone by itself
+            with contextlib.suppress(ProcessLookupError):
+                os.killpg(process.pid, signal.SIGKILL)
             raise
     if check and process.returncode:
         sys.exit(f"{out}kronvel: failed (exit status {process.returncode}): {' '.join(map(str, command))}")
